@@ -1,0 +1,80 @@
+#pragma once
+
+// The program's whole use of the system's MIDI services, behind one small interface. Nothing
+// above this folder includes an RtMidi, ALSA or JACK header. "No ports" is a normal state:
+// a backend always exists, and its lists may simply be empty.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace movrin {
+
+struct MidiPortInfo {
+  std::string name;  // as shown to the user; also what identifies the port when it is opened
+
+  friend bool operator==(const MidiPortInfo&, const MidiPortInfo&) = default;
+};
+
+enum class MidiError {
+  None,
+  Unavailable,   // no MIDI system could be reached
+  NoSuchPort,    // the port is gone (or never existed)
+  OpenFailed,    // the port exists but could not be opened or connected
+  SendFailed,    // the system refused the message
+  DrainTimeout,  // the message was not played out in time
+};
+
+[[nodiscard]] std::string Describe(MidiError error);
+
+// Runs on the backend's own thread, once per incoming short message, in arrival order. The
+// value is status | data1 << 8 | data2 << 16. System Exclusive and other long input is dropped.
+using ShortMessageHandler = std::function<void(std::uint32_t message)>;
+
+// An open input port; closing is destruction. After the destructor returns the handler is
+// never called again.
+class MidiInput {
+ public:
+  virtual ~MidiInput() = default;
+  MidiInput() = default;
+  MidiInput(const MidiInput&) = delete;
+  MidiInput& operator=(const MidiInput&) = delete;
+};
+
+struct OpenInputResult {
+  std::unique_ptr<MidiInput> port;  // set exactly when error is None
+  MidiError error = MidiError::None;
+};
+
+class MidiBackend {
+ public:
+  virtual ~MidiBackend() = default;
+
+  // "ALSA", "JACK", "none" or "memory": shown in lists and messages.
+  [[nodiscard]] virtual std::string ApiName() const = 0;
+
+  // Ports in a stable order; a port of our own client is not listed.
+  [[nodiscard]] virtual std::vector<MidiPortInfo> ListOutputs() = 0;
+  [[nodiscard]] virtual std::vector<MidiPortInfo> ListInputs() = 0;
+
+  // The port that stands for "the system's default route" (first output that is not a through
+  // port); empty name when there is none.
+  [[nodiscard]] virtual MidiPortInfo DefaultOutput() = 0;
+
+  [[nodiscard]] virtual OpenInputResult OpenInput(const MidiPortInfo& port,
+                                                  ShortMessageHandler handler) = 0;
+
+  // One message, one send: returns once the whole message has been handed to the driver
+  // and played out, or with the reason it was not.
+  [[nodiscard]] virtual MidiError SendSysEx(const MidiPortInfo& port,
+                                            std::span<const std::uint8_t> message) = 0;
+};
+
+// The system's MIDI: the ALSA sequencer when it is there, else JACK, else a backend with no
+// ports. Never prints; never throws.
+[[nodiscard]] std::unique_ptr<MidiBackend> CreateSystemMidiBackend(const std::string& clientName);
+
+}  // namespace movrin

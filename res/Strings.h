@@ -1,0 +1,50 @@
+#pragma once
+
+// Every text the program shows, exactly as users of the update tool know them.
+
+namespace movrin::text {
+
+// Main window
+inline constexpr char kWindowCaption[] = "Movrin Update";
+inline constexpr char kSend[] = "Send";
+inline constexpr char kRefresh[] = "Refresh";
+inline constexpr char kHelp[] = "Help";
+inline constexpr char kAbout[] = "About";
+inline constexpr char kMidiDevices[] = "Midi Devices";
+inline constexpr char kMidiOut[] = "Midi Out";
+inline constexpr char kMidiIn[] = "Midi In";
+inline constexpr char kStatusTemplate[] = "Static";
+inline constexpr char kProgressTemplate[] = "Progress1";
+inline constexpr char kStatusPrompt[] = "Enter the 'Send' button, the file will be send!";
+inline constexpr char kAboutItem[] = "关于 Fenwor Update(&A)...";
+
+// About box
+inline constexpr char kAboutCaption[] = "About Movrin Update";
+inline constexpr char kAboutVersion[] = "Movrin Update v1.0 beta ";
+inline constexpr char kOk[] = "OK";
+
+// Folders, relative to the current directory
+inline constexpr char kDataFolder[] = "Movrin Update/bin/";
+inline constexpr char kImagePattern[] = "*.bin";
+inline constexpr char kHelpFolder[] = "Movrin Update/";
+inline constexpr char kHelpFile[] = "help.chm";
+
+// Image list and loader
+inline constexpr char kTooManyFiles[] = "The file name is excess!";
+inline constexpr char kNoFileSelected[] = "Please check the updata file!";
+inline constexpr char kNoFileSelectedCaption[] = "Fenwor Update";
+inline constexpr char kMustBeBin[] = "The File Must be *.bin!";
+inline constexpr char kMustBeBinCaption[] = "Fenwor Updata";
+inline constexpr char kCannotOpen[] =
+    "The file can't be opened,please Select Right Download File, try again!";
+inline constexpr char kConfirmSend[] = "This file will be sent to midi device. Are you sure? ";
+inline constexpr char kConfirmCaption[] = "Lisket Brain";
+
+// Ports and transfer
+inline constexpr char kNoInputDevices[] = "There are no MIDI input devices!";
+inline constexpr char kNoOutputDevices[] = "There are no MIDI output devices!";
+inline constexpr char kLongMessageFailed[] = "Send the longMSG is err!";
+inline constexpr char kAnnounceCaption[] = "Fenwor Updata";
+inline constexpr char kBlockCaption[] = "Lisket Updata";
+
+}  // namespace movrin::text

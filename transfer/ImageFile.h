@@ -1,0 +1,52 @@
+#pragma once
+
+// Reading an image file whole, and listing the images of the data folder. A file that cannot be
+// read completely is refused: a partly read image must never reach a device.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace movrin {
+
+enum class FileError {
+  None,
+  NotFound,     // no such file, or a dangling link
+  NotAFile,     // a directory or another non-regular file
+  CannotOpen,   // permission or other open failure
+  ReadFailed,   // an error or a short read while reading
+  TooLarge,     // larger than the caller's limit; nothing was read
+};
+
+struct ImageFileResult {
+  std::vector<std::uint8_t> bytes;
+  FileError error = FileError::None;
+  std::string detail;  // the system's reason, when there is one
+
+  [[nodiscard]] bool ok() const { return error == FileError::None; }
+};
+
+// Reads the whole file in one go. Files longer than maxLength are refused before any read.
+[[nodiscard]] ImageFileResult ReadImageFile(const std::filesystem::path& path,
+                                            std::uint64_t maxLength);
+
+[[nodiscard]] std::string Describe(FileError error);
+
+// The images a folder offers: entries whose names end in ".bin" in any case.
+struct ImageListing {
+  std::vector<std::string> names;  // in directory order, at most limit - 1
+  std::size_t matching = 0;        // how many entries matched in all
+  [[nodiscard]] bool tooMany(std::size_t limit) const { return matching >= limit; }
+};
+
+inline constexpr std::size_t MAX_IMAGE_FILES = 300;
+
+// A folder that does not exist lists nothing. Stops collecting names at limit - 1.
+[[nodiscard]] ImageListing ListImageFiles(const std::filesystem::path& folder,
+                                          std::size_t limit = MAX_IMAGE_FILES);
+
+[[nodiscard]] bool HasImageExtension(const std::string& name);
+
+}  // namespace movrin
