@@ -30,6 +30,11 @@ class InMemoryMidiBackend final : public MidiBackend {
                                           ShortMessageHandler handler) override;
   [[nodiscard]] MidiError SendSysEx(const MidiPortInfo& port,
                                     std::span<const std::uint8_t> message) override;
+  // Virtual and kept-open ports are not simulated: they fail with Unavailable.
+  [[nodiscard]] OpenInputResult OpenVirtualInput(const std::string& portName,
+                                                 RawMessageHandler handler) override;
+  [[nodiscard]] OpenOutputResult OpenVirtualOutput(const std::string& portName) override;
+  [[nodiscard]] OpenOutputResult OpenOutput(const MidiPortInfo& port) override;
 
   // Calls the open input's handler on the calling thread; false when no input is open.
   bool Deliver(std::uint32_t message);

@@ -44,6 +44,26 @@ class MidiInput {
   MidiInput& operator=(const MidiInput&) = delete;
 };
 
+// Runs on the backend's own thread with each complete incoming message, System Exclusive
+// included: for the device side, which must see the blocks.
+using RawMessageHandler = std::function<void(std::span<const std::uint8_t> message)>;
+
+// An output port kept open: for the virtual device's replies and for reference senders.
+class MidiOutput {
+ public:
+  virtual ~MidiOutput() = default;
+  MidiOutput() = default;
+  MidiOutput(const MidiOutput&) = delete;
+  MidiOutput& operator=(const MidiOutput&) = delete;
+
+  [[nodiscard]] virtual MidiError Send(std::span<const std::uint8_t> message) = 0;
+};
+
+struct OpenOutputResult {
+  std::unique_ptr<MidiOutput> port;  // set exactly when error is None
+  MidiError error = MidiError::None;
+};
+
 struct OpenInputResult {
   std::unique_ptr<MidiInput> port;  // set exactly when error is None
   MidiError error = MidiError::None;
@@ -66,6 +86,14 @@ class MidiBackend {
 
   [[nodiscard]] virtual OpenInputResult OpenInput(const MidiPortInfo& port,
                                                   ShortMessageHandler handler) = 0;
+
+  // Ports of our own that other programs connect to, named "<client>:<portName>" on JACK.
+  [[nodiscard]] virtual OpenInputResult OpenVirtualInput(const std::string& portName,
+                                                         RawMessageHandler handler) = 0;
+  [[nodiscard]] virtual OpenOutputResult OpenVirtualOutput(const std::string& portName) = 0;
+
+  // An output kept open until the result is destroyed.
+  [[nodiscard]] virtual OpenOutputResult OpenOutput(const MidiPortInfo& port) = 0;
 
   // One message, one send: returns once the whole message has been handed to the driver
   // and played out, or with the reason it was not.
