@@ -29,8 +29,7 @@ class MessageBoxPresenter {
   virtual ~MessageBoxPresenter() = default;
 
   // A null caption (QString()) means the application name.
-  virtual int Show(QWidget* owner, const QString& text, const QString& caption,
-                   unsigned style) = 0;
+  virtual int Show(QWidget* owner, const QString& text, const QString& caption, unsigned style) = 0;
 };
 
 // Real, modal Qt message boxes.

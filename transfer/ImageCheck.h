@@ -17,7 +17,8 @@ namespace movrin {
 inline constexpr std::uint64_t kMaxImageLength =
     static_cast<std::uint64_t>(kMaxBlockCount) * UPDATE_BLOCK_SIZE / 8 * 7;
 static_assert(PackedLength(kMaxImageLength) <= std::uint64_t{kMaxBlockCount} * UPDATE_BLOCK_SIZE);
-static_assert(PackedLength(kMaxImageLength + 1) > std::uint64_t{kMaxBlockCount} * UPDATE_BLOCK_SIZE);
+static_assert(PackedLength(kMaxImageLength + 1) >
+              std::uint64_t{kMaxBlockCount} * UPDATE_BLOCK_SIZE);
 
 enum class ImageCheck { Ok, Empty, TooLarge };
 

@@ -13,11 +13,11 @@ namespace movrin {
 
 enum class FileError {
   None,
-  NotFound,     // no such file, or a dangling link
-  NotAFile,     // a directory or another non-regular file
-  CannotOpen,   // permission or other open failure
-  ReadFailed,   // an error or a short read while reading
-  TooLarge,     // larger than the caller's limit; nothing was read
+  NotFound,    // no such file, or a dangling link
+  NotAFile,    // a directory or another non-regular file
+  CannotOpen,  // permission or other open failure
+  ReadFailed,  // an error or a short read while reading
+  TooLarge,    // larger than the caller's limit; nothing was read
 };
 
 struct ImageFileResult {

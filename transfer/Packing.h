@@ -20,9 +20,9 @@ namespace movrin {
 
 enum class UnpackError {
   None,
-  HighBitSet,         // a byte of 0x80 or more
-  FlagForMissingByte, // a short group's flag names a byte the group does not have
-  LoneFlagByte,       // a trailing group of a flag byte and no data
+  HighBitSet,          // a byte of 0x80 or more
+  FlagForMissingByte,  // a short group's flag names a byte the group does not have
+  LoneFlagByte,        // a trailing group of a flag byte and no data
 };
 
 struct UnpackResult {

@@ -23,19 +23,19 @@ enum class MessageKind { Announce, Block };
 enum class ParseError {
   None,
   TooShort,
-  NotSysEx,         // does not start with 0xF0
-  Unterminated,     // does not end with 0xF7
-  WrongHeader,      // manufacturer or fixed bytes differ
-  UnknownKind,      // bytes 5 and 7 are neither announce nor block
-  WrongLength,      // announce not 14 bytes, block payload empty or over a block
-  PayloadHighBit,   // a payload byte of 0x80 or more
+  NotSysEx,        // does not start with 0xF0
+  Unterminated,    // does not end with 0xF7
+  WrongHeader,     // manufacturer or fixed bytes differ
+  UnknownKind,     // bytes 5 and 7 are neither announce nor block
+  WrongLength,     // announce not 14 bytes, block payload empty or over a block
+  PayloadHighBit,  // a payload byte of 0x80 or more
 };
 
 struct ParsedMessage {
   ParseError error = ParseError::None;
   MessageKind kind = MessageKind::Announce;
-  std::uint16_t value = 0;                  // block count or block index
-  std::span<const std::uint8_t> payload;    // block payload, a view into the parsed bytes
+  std::uint16_t value = 0;                // block count or block index
+  std::span<const std::uint8_t> payload;  // block payload, a view into the parsed bytes
 
   [[nodiscard]] bool ok() const { return error == ParseError::None; }
 };

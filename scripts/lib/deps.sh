@@ -1,0 +1,33 @@
+# Debian packages the build, the tests and the demo need; sourced by scripts/test and scripts/demo.
+MOVRIN_PACKAGES=(
+  cmake g++ make pkg-config git
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  librtmidi-dev jackd2 libjack-jackd2-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang clang-format libclang-rt-dev
+  xvfb xauth fonts-wqy-zenhei xdg-utils
+)
+
+# Installs whatever is missing, with sudo when not root.
+movrin_install_deps() {
+  local missing=()
+  local pkg
+  for pkg in "${MOVRIN_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+  fi
+  # jackd2 asks about realtime priority; the answer does not matter here.
+  echo "jackd2 jackd/tweak_rt_limits boolean false" | "${sudo[@]}" debconf-set-selections 2>/dev/null || true
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+}
