@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "MidiBackend.h"
@@ -36,13 +38,15 @@ class InMemoryMidiBackend final : public MidiBackend {
   [[nodiscard]] OpenOutputResult OpenVirtualOutput(const std::string& portName) override;
   [[nodiscard]] OpenOutputResult OpenOutput(const MidiPortInfo& port) override;
 
-  // Calls the open input's handler on the calling thread; false when no input is open.
+  // Calls the open input's handler on the calling thread; false when no input is open. With
+  // several inputs open, the one opened last receives. The handler may close its own input.
   bool Deliver(std::uint32_t message);
 
   void SetOutputs(std::vector<MidiPortInfo> outputs) { outputs_ = std::move(outputs); }
   void SetInputs(std::vector<MidiPortInfo> inputs) { inputs_ = std::move(inputs); }
 
-  // The next `count` sends fail with `error` (after `skip` sends that succeed).
+  // The next `count` sends fail with `error` (after `skip` sends that succeed). A failed send is
+  // not recorded and does not run the OnSend hook: nothing reached the port.
   void FailSends(MidiError error, std::size_t count = 1, std::size_t skip = 0);
   // The next OpenInput fails with `error`.
   void FailNextOpen(MidiError error) { openFailure_ = error; }
@@ -58,11 +62,13 @@ class InMemoryMidiBackend final : public MidiBackend {
  private:
   class Input;
   friend class Input;
+  void Forget(Input* input);
 
   std::vector<MidiPortInfo> outputs_;
   std::vector<MidiPortInfo> inputs_;
   std::vector<Sent> sent_;
   Input* openInput_ = nullptr;
+  std::vector<Input*> liveInputs_;  // detached when the backend goes first
   std::size_t inputsOpened_ = 0;
   MidiError openFailure_ = MidiError::None;
   MidiError sendFailure_ = MidiError::None;

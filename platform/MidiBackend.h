@@ -30,6 +30,9 @@ enum class MidiError {
 
 [[nodiscard]] std::string Describe(MidiError error);
 
+// True for ports that only echo what they receive (ALSA's "Midi Through"): never a default.
+[[nodiscard]] bool IsThroughPort(const std::string& name);
+
 // Runs on the backend's own thread, once per incoming short message, in arrival order. The
 // value is status | data1 << 8 | data2 << 16. System Exclusive and other long input is dropped.
 using ShortMessageHandler = std::function<void(std::uint32_t message)>;
