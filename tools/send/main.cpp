@@ -1,0 +1,218 @@
+// movrin-send: writes a firmware image into a MIDI device from the command line, or shows and
+// exports what would be sent.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "AtomicFile.h"
+#include "Hex32.h"
+#include "ImageCheck.h"
+#include "ImageFile.h"
+#include "ImageSummary.h"
+#include "MidiBackend.h"
+#include "PortResolver.h"
+#include "ProgressReporter.h"
+#include "SendArguments.h"
+#include "SignalWatcher.h"
+#include "TransferRunner.h"
+#include "TransferStream.h"
+
+namespace movrin {
+namespace {
+
+constexpr const char* kProgram = "movrin-send";
+
+int Exit(SendExit code) {
+  return static_cast<int>(code);
+}
+
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+}
+
+// The image, or nothing after one line on stderr that names the file.
+std::optional<std::vector<std::uint8_t>> LoadImage(const std::string& name) {
+  ImageFileResult file = ReadImageFile(name, kMaxImageLength);
+  if (file.error == FileError::TooLarge) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(name, ec);
+    PrintError(ImageCheckMessage(ImageCheck::TooLarge, name, ec ? 0 : size));
+    return std::nullopt;
+  }
+  if (!file.ok()) {
+    std::string message = "cannot read image \"" + name + "\": " + Describe(file.error);
+    if (!file.detail.empty()) {
+      message += " (" + file.detail + ")";
+    }
+    PrintError(message);
+    return std::nullopt;
+  }
+  const ImageCheck check = CheckImageLength(file.bytes.size());
+  if (check != ImageCheck::Ok) {
+    PrintError(ImageCheckMessage(check, name, file.bytes.size()));
+    return std::nullopt;
+  }
+  return std::move(file.bytes);
+}
+
+int RunInfo(const SendArguments& args) {
+  const auto image = LoadImage(args.image);
+  if (!image) {
+    return Exit(SendExit::BadInput);
+  }
+  std::fputs(FormatImageSummary(SummarizeImage(*image), args.image).c_str(), stdout);
+  return Exit(SendExit::Ok);
+}
+
+int RunExport(const SendArguments& args) {
+  const auto image = LoadImage(args.image);
+  if (!image) {
+    return Exit(SendExit::BadInput);
+  }
+  const std::vector<std::uint8_t> stream = TransferStream(*image);
+  const WriteFileResult written = WriteFileAtomically(args.exportPath, stream);
+  if (!written.ok) {
+    PrintError("cannot write \"" + args.exportPath + "\": " + written.detail);
+    return Exit(SendExit::BadInput);
+  }
+  const ImageSummary summary = SummarizeImage(*image);
+  std::printf("wrote %zu bytes to %s: announce of %lld blocks, then blocks 0 to %lld\n",
+              stream.size(), args.exportPath.c_str(), static_cast<long long>(summary.blockCount),
+              static_cast<long long>(summary.blockCount - 1));
+  return Exit(SendExit::Ok);
+}
+
+void PrintPorts(const char* title, const std::vector<MidiPortInfo>& ports) {
+  std::printf("%s:\n", title);
+  if (ports.empty()) {
+    std::printf("  (none)\n");
+  }
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    std::printf("  %zu: %s\n", i, ports[i].name.c_str());
+  }
+}
+
+int RunList() {
+  const auto backend = CreateSystemMidiBackend(kProgram);
+  const std::string api = backend->ApiName();
+  std::printf("MIDI API: %s%s\n", api.c_str(),
+              api == "none" ? " (no MIDI system could be reached)" : "");
+  PrintPorts("Output ports (--out)", backend->ListOutputs());
+  PrintPorts("Input ports (--in)", backend->ListInputs());
+  return Exit(SendExit::Ok);
+}
+
+int RunSend(const SendArguments& args) {
+  const auto image = LoadImage(args.image);
+  if (!image) {
+    return Exit(SendExit::BadInput);
+  }
+  const auto backend = CreateSystemMidiBackend(kProgram);
+  if (backend->ApiName() == "none") {
+    PrintError("no MIDI system could be reached (neither ALSA nor JACK)");
+    return Exit(SendExit::BadInput);
+  }
+  const auto outputs = backend->ListOutputs();
+  const PortResolution out = ResolvePort(outputs, args.outPort);
+  if (out.match != PortMatch::Found) {
+    PrintError(DescribePortResolution(out, args.outPort, "output", outputs.size()));
+    return Exit(SendExit::BadInput);
+  }
+  const auto inputs = backend->ListInputs();
+  const PortResolution in = ResolvePort(inputs, args.inPort);
+  if (in.match != PortMatch::Found) {
+    PrintError(DescribePortResolution(in, args.inPort, "input", inputs.size()));
+    return Exit(SendExit::BadInput);
+  }
+
+  TransferRunner::Options options;
+  options.output = out.port;
+  options.input = in.port;
+  options.timeout = args.timeout;
+  TransferRunner runner(*backend, options);
+  SignalWatcher signals([&runner](int) { runner.Interrupt(); });
+
+  const ImageSummary summary = SummarizeImage(*image);
+  std::printf("sending %s (%llu bytes, %lld blocks, CRC-32 %s) to \"%s\", answers on \"%s\"\n",
+              args.image.c_str(), static_cast<unsigned long long>(summary.imageLength),
+              static_cast<long long>(summary.blockCount), Hex32(summary.crc32).c_str(),
+              out.port.name.c_str(), in.port.name.c_str());
+  std::printf("waiting for the device's ready note...\n");
+  std::fflush(stdout);
+
+  ProgressReporter progress(stdout, ::isatty(STDOUT_FILENO) == 1);
+  TransferRunner::Observer observer;
+  observer.started = [&](std::int64_t blocks, std::int64_t bytes) {
+    progress.Start(blocks, bytes);
+  };
+  observer.blockSent = [&](std::int64_t blocks, std::int64_t bytes) {
+    progress.Update(blocks, bytes);
+  };
+  const auto started = std::chrono::steady_clock::now();
+  const TransferRunner::Report report = runner.Run(*image, observer);
+  progress.Finish();
+
+  const std::string message = DescribeTransferReport(report, options);
+  switch (report.result) {
+    case TransferRunner::Result::Completed: {
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      std::printf("%s in %.2f s\n", message.c_str(), seconds);
+      return Exit(SendExit::Ok);
+    }
+    case TransferRunner::Result::InvalidImage:
+      PrintError(message);
+      return Exit(SendExit::BadInput);
+    case TransferRunner::Result::Timeout:
+      PrintError(message);
+      return Exit(SendExit::Timeout);
+    case TransferRunner::Result::Interrupted:
+      PrintError(message);
+      return 128 + (signals.received() != 0 ? signals.received() : SIGINT);
+    case TransferRunner::Result::InputOpenFailed:
+    case TransferRunner::Result::AnnounceFailed:
+    case TransferRunner::Result::BlockSendFailed:
+    case TransferRunner::Result::PortGone:
+      PrintError(message);
+      return Exit(SendExit::MidiFailed);
+  }
+  return Exit(SendExit::MidiFailed);
+}
+
+int Main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  const SendArgumentsResult parsed = ParseSendArguments(args);
+  if (!parsed.arguments) {
+    PrintError(parsed.error);
+    std::fputs(SendUsage(kProgram).c_str(), stderr);
+    return Exit(SendExit::Usage);
+  }
+  const SendArguments& a = *parsed.arguments;
+  switch (a.mode) {
+    case SendMode::Help:
+      std::fputs(SendUsage(kProgram).c_str(), stdout);
+      return Exit(SendExit::Ok);
+    case SendMode::Info:
+      return RunInfo(a);
+    case SendMode::Export:
+      return RunExport(a);
+    case SendMode::List:
+      return RunList();
+    case SendMode::Send:
+      return RunSend(a);
+  }
+  return Exit(SendExit::Usage);
+}
+
+}  // namespace
+}  // namespace movrin
+
+int main(int argc, char** argv) {
+  return movrin::Main(argc, argv);
+}
