@@ -1,0 +1,45 @@
+// The loader on arbitrary file contents and sizes: what it reads is the file, whole, or it is
+// refused; the size check agrees with the plan it guards.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "BlockPlan.h"
+#include "ImageCheck.h"
+#include "ImageFile.h"
+#include "Packing.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                            ("movrin-fuzz-" + std::to_string(::getpid()) + ".bin");
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  // A limit taken from the data exercises both sides of it.
+  const std::uint64_t limit = size > 0 ? data[0] * 64u : 0;
+  const movrin::ImageFileResult result = movrin::ReadImageFile(path, limit);
+  if (size > limit) {
+    if (result.error != movrin::FileError::TooLarge || !result.bytes.empty()) {
+      std::abort();
+    }
+  } else if (!result.ok() || result.bytes.size() != size ||
+             !std::equal(result.bytes.begin(), result.bytes.end(), data)) {
+    std::abort();
+  }
+  const auto check = movrin::CheckImageLength(size);
+  if ((check == movrin::ImageCheck::Ok) != (size > 0)) {
+    std::abort();
+  }
+  if (check == movrin::ImageCheck::Ok &&
+      movrin::MakeBlockPlan(static_cast<std::int64_t>(movrin::PackedLength(size))).blockCount >
+          movrin::kMaxBlockCount) {
+    std::abort();
+  }
+  return 0;
+}
