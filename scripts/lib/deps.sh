@@ -6,6 +6,7 @@ MOVRIN_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-dev
   xvfb xauth fonts-wqy-zenhei xdg-utils
+  fp-utils
 )
 
 # Installs whatever is missing, with sudo when not root.
