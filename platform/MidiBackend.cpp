@@ -23,6 +23,28 @@ std::string Describe(MidiError error) {
   return "unknown MIDI error";
 }
 
+std::optional<std::uint32_t> ShortMessageValue(std::span<const std::uint8_t> message) {
+  if (message.empty() || message.size() > 3) {
+    return std::nullopt;
+  }
+  const std::uint8_t status = message[0];
+  const bool channel = status >= 0x80 && status <= 0xEF;
+  // Song position, song select and tune request: the system-common messages that are not
+  // System Exclusive or timing.
+  const bool common = status == 0xF2 || status == 0xF3 || status == 0xF6;
+  if (!channel && !common) {
+    return std::nullopt;
+  }
+  std::uint32_t value = status;
+  for (std::size_t i = 1; i < message.size(); ++i) {
+    if (message[i] >= 0x80) {
+      return std::nullopt;
+    }
+    value |= static_cast<std::uint32_t>(message[i]) << (8 * i);
+  }
+  return value;
+}
+
 bool IsThroughPort(const std::string& name) {
   static constexpr std::string_view kThrough = "midi through";
   const auto it =

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,6 +37,12 @@ enum class MidiError {
 // Runs on the backend's own thread, once per incoming short message, in arrival order. The
 // value is status | data1 << 8 | data2 << 16. System Exclusive and other long input is dropped.
 using ShortMessageHandler = std::function<void(std::uint32_t message)>;
+
+// The value a ShortMessageHandler gets for one complete incoming message, or nothing for what
+// it never sees: System Exclusive, timing (clock, MTC quarter frame), other real-time bytes,
+// undefined statuses and malformed input. A message shorter than three bytes leaves the
+// missing data bytes zero.
+[[nodiscard]] std::optional<std::uint32_t> ShortMessageValue(std::span<const std::uint8_t> message);
 
 // An open input port; closing is destruction. After the destructor returns the handler is
 // never called again.

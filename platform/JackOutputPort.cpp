@@ -1,0 +1,180 @@
+#include "JackOutputPort.h"
+
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+#include <vector>
+
+namespace movrin {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Room for several full blocks queued without waiting.
+constexpr std::size_t kRingBytes = 64 * 1024;
+// Connections show up in the graph only after the server's next cycle.
+constexpr milliseconds kConnectTimeout{1000};
+// Short naps while waiting for the process thread: no busy loop, little added latency.
+constexpr auto kPollInterval = std::chrono::microseconds{500};
+
+}  // namespace
+
+JackOutputPort::OpenResult JackOutputPort::Open(const std::string& clientName,
+                                                const std::string& portName,
+                                                const std::string& destination) {
+  auto client = JackClient::Open(clientName);
+  if (client == nullptr) {
+    return {nullptr, MidiError::Unavailable};
+  }
+  if (!destination.empty() && !client->HasMidiPort(destination, JackPortIsInput)) {
+    return {nullptr, MidiError::NoSuchPort};
+  }
+  std::unique_ptr<JackOutputPort> port(new JackOutputPort(std::move(client), destination));
+  if (port->ring_ == nullptr) {
+    return {nullptr, MidiError::OpenFailed};
+  }
+  jack_client_t* jack = port->client_->get();
+  port->port_ =
+      jack_port_register(jack, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  if (port->port_ == nullptr || jack_set_process_callback(jack, &Process, port.get()) != 0 ||
+      jack_activate(jack) != 0) {
+    return {nullptr, MidiError::OpenFailed};
+  }
+  if (!destination.empty()) {
+    if (const MidiError error = port->Connect(); error != MidiError::None) {
+      return {nullptr, error};
+    }
+  }
+  return {std::move(port), MidiError::None};
+}
+
+JackOutputPort::JackOutputPort(std::unique_ptr<JackClient> client, std::string destination)
+    : ring_(jack_ringbuffer_create(kRingBytes)),
+      client_(std::move(client)),
+      destination_(std::move(destination)) {}
+
+JackOutputPort::~JackOutputPort() = default;
+
+MidiError JackOutputPort::Connect() {
+  jack_client_t* jack = client_->get();
+  const int result = jack_connect(jack, jack_port_name(port_), destination_.c_str());
+  if (result != 0 && result != EEXIST) {
+    return client_->HasMidiPort(destination_, JackPortIsInput) ? MidiError::OpenFailed
+                                                               : MidiError::NoSuchPort;
+  }
+  const auto deadline = Clock::now() + kConnectTimeout;
+  while (jack_port_connected_to(port_, destination_.c_str()) == 0) {
+    if (client_->serverGone()) {
+      return MidiError::Unavailable;
+    }
+    if (Clock::now() > deadline) {
+      return MidiError::OpenFailed;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return MidiError::None;
+}
+
+MidiError JackOutputPort::CheckPeer() {
+  if (client_->serverGone()) {
+    return MidiError::Unavailable;
+  }
+  if (destination_.empty()) {
+    return MidiError::None;
+  }
+  if (!client_->HasMidiPort(destination_, JackPortIsInput)) {
+    return MidiError::NoSuchPort;
+  }
+  if (jack_port_connected_to(port_, destination_.c_str()) != 0) {
+    return MidiError::None;
+  }
+  // Someone cut the connection (or the peer came back under the same name): join again.
+  return Connect();
+}
+
+MidiError JackOutputPort::Send(std::span<const std::uint8_t> message,
+                               std::optional<milliseconds> drainTimeout) {
+  std::lock_guard lock(sendMutex_);
+  if (message.empty() || message.size() > kRingBytes / 2) {
+    return MidiError::SendFailed;
+  }
+  if (const MidiError error = CheckPeer(); error != MidiError::None) {
+    return error;
+  }
+  const auto deadline = Clock::now() + drainTimeout.value_or(milliseconds{2000});
+  const std::size_t needed = sizeof(Record) + message.size();
+  while (jack_ringbuffer_write_space(ring_.get()) < needed) {
+    if (client_->serverGone()) {
+      return MidiError::Unavailable;
+    }
+    if (Clock::now() > deadline) {
+      return MidiError::DrainTimeout;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  const Record record{++queued_, static_cast<std::uint32_t>(message.size())};
+  // The reader waits for the whole record, so two writes are safe.
+  jack_ringbuffer_write(ring_.get(), reinterpret_cast<const char*>(&record), sizeof record);
+  jack_ringbuffer_write(ring_.get(), reinterpret_cast<const char*>(message.data()), message.size());
+  if (!drainTimeout) {
+    return MidiError::None;
+  }
+  while (played_.load() < record.sequence) {
+    if (dropped_.load() == record.sequence) {
+      return MidiError::SendFailed;
+    }
+    if (client_->serverGone() || Clock::now() > deadline) {
+      // However late the process thread wakes up, this message must not go out any more.
+      discardUpTo_.store(record.sequence);
+      return client_->serverGone() ? MidiError::Unavailable : MidiError::DrainTimeout;
+    }
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  // JACK gives no error for a peer that vanished while the message was in flight.
+  return CheckPeer();
+}
+
+int JackOutputPort::Process(jack_nframes_t frames, void* self) {
+  static_cast<JackOutputPort*>(self)->RunCycle(frames);
+  return 0;
+}
+
+void JackOutputPort::RunCycle(jack_nframes_t frames) {
+  void* buffer = jack_port_get_buffer(port_, frames);
+  jack_midi_clear_buffer(buffer);
+  // A new cycle means the last one is over: readers after us in the graph read our buffer then,
+  // readers before us have just read it again in this cycle.
+  played_.store(written_);
+
+  jack_ringbuffer_t* ring = ring_.get();
+  for (;;) {
+    Record record{};
+    if (jack_ringbuffer_peek(ring, reinterpret_cast<char*>(&record), sizeof record) !=
+            sizeof record ||
+        jack_ringbuffer_read_space(ring) < sizeof record + record.size) {
+      break;
+    }
+    if (record.sequence <= discardUpTo_.load()) {
+      jack_ringbuffer_read_advance(ring, sizeof record + record.size);
+      continue;
+    }
+    jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, record.size);
+    if (event == nullptr) {
+      if (jack_midi_get_event_count(buffer) > 0) {
+        break;  // the buffer is full for this cycle; the rest waits for the next one
+      }
+      jack_ringbuffer_read_advance(ring, sizeof record + record.size);
+      dropped_.store(record.sequence);
+      continue;
+    }
+    jack_ringbuffer_read_advance(ring, sizeof record);
+    jack_ringbuffer_read(ring, reinterpret_cast<char*>(event), record.size);
+    written_ = record.sequence;
+  }
+}
+
+}  // namespace movrin

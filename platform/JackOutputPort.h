@@ -1,0 +1,82 @@
+#pragma once
+
+// A JACK MIDI output on a client of its own, fed by our own process callback. RtMidi's JACK
+// output only copies into a ring and never says when (or whether) a message left; here every
+// message carries a sequence number, so a send can wait until its bytes were written into the
+// port buffer and that cycle has ended, and a message given up on is dropped, never played
+// into a later send.
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "JackClient.h"
+#include "MidiBackend.h"
+
+namespace movrin {
+
+class JackOutputPort {
+ public:
+  struct OpenResult {
+    std::unique_ptr<JackOutputPort> port;
+    MidiError error = MidiError::None;
+  };
+
+  // Registers `portName` on a new client named `clientName` (JACK may add a suffix) and, unless
+  // `destination` is empty, connects it there and confirms the connection.
+  [[nodiscard]] static OpenResult Open(const std::string& clientName, const std::string& portName,
+                                       const std::string& destination);
+
+  ~JackOutputPort();
+  JackOutputPort(const JackOutputPort&) = delete;
+  JackOutputPort& operator=(const JackOutputPort&) = delete;
+
+  // With a drain timeout: returns once the message has been played out. Without: once it is
+  // queued for the next cycle. Either way a connected port checks its peer before and after.
+  [[nodiscard]] MidiError Send(std::span<const std::uint8_t> message,
+                               std::optional<std::chrono::milliseconds> drainTimeout);
+
+  [[nodiscard]] const std::string& destination() const { return destination_; }
+  [[nodiscard]] std::string fullName() const { return jack_port_name(port_); }
+
+ private:
+  struct Record {
+    std::uint64_t sequence;
+    std::uint32_t size;
+  };
+
+  JackOutputPort(std::unique_ptr<JackClient> client, std::string destination);
+  static int Process(jack_nframes_t frames, void* self);
+  void RunCycle(jack_nframes_t frames);
+  [[nodiscard]] MidiError CheckPeer();
+  [[nodiscard]] MidiError Connect();
+
+  struct RingDeleter {
+    void operator()(jack_ringbuffer_t* ring) const { jack_ringbuffer_free(ring); }
+  };
+
+  // The ring outlives the client: closing the client stops the process callback first.
+  std::unique_ptr<jack_ringbuffer_t, RingDeleter> ring_;
+  std::unique_ptr<JackClient> client_;
+  jack_port_t* port_ = nullptr;  // owned by client_
+  std::string destination_;
+
+  std::mutex sendMutex_;
+  std::uint64_t queued_ = 0;  // last sequence handed to the ring; sender side only
+
+  // Written by the process callback, read by senders.
+  std::atomic<std::uint64_t> played_{0};       // written in a cycle that has ended
+  std::atomic<std::uint64_t> dropped_{0};      // last one too large for a port buffer
+  std::atomic<std::uint64_t> discardUpTo_{0};  // written by senders that gave up
+  std::uint64_t written_ = 0;                  // process callback only
+};
+
+}  // namespace movrin
