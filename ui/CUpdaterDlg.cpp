@@ -1,0 +1,264 @@
+// The window's make-up, its opening state, how it ends, and the small handlers.
+
+#include "CUpdaterDlg.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include "CLabelledProgressCtrl.h"
+#include "DialogUnits.h"
+#include "Strings.h"
+
+namespace {
+
+namespace text = movrin::text;
+
+constexpr char kStaticIdentifier[] = "IDC_STATIC";
+
+// Closing in the middle of a transfer can leave the device without a working firmware.
+constexpr char kAbandonQuestion[] =
+    "A transfer is running. Closing now stops it, and the device is left with an incomplete "
+    "firmware image.\nAbandon the transfer and close?";
+
+QString Utf8(const char* s) {
+  return QString::fromUtf8(s);
+}
+
+template <typename Widget>
+Widget* Place(Widget* widget, const char* identifier, int x, int y, int w, int h) {
+  widget->setObjectName(QString::fromLatin1(identifier));
+  widget->setGeometry(DialogRect(widget->font(), x, y, w, h));
+  return widget;
+}
+
+// A push button as the dialog manager makes it: Enter presses it only while it has the focus,
+// and it never becomes the window's default.
+QPushButton* MakeButton(QWidget* parent, const char* label, const char* identifier, int x, int y) {
+  auto* button = new QPushButton(Utf8(label), parent);
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  return Place(button, identifier, x, y, 50, 14);
+}
+
+QComboBox* MakeDeviceList(QWidget* parent, const char* identifier, int x, int y) {
+  auto* list = new QComboBox(parent);
+  list->setEditable(true);
+  list->setInsertPolicy(QComboBox::NoInsert);
+  Place(list, identifier, x, y, 90, 30);
+  // The template height includes the dropped list; closed, the box is one line high.
+  list->resize(list->width(), list->sizeHint().height());
+  return list;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* label, const char* identifier, int x, int y, int w,
+                  int h) {
+  auto* item = new QLabel(Utf8(label), parent);
+  item->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return Place(item, identifier, x, y, w, h);
+}
+
+}  // namespace
+
+CUpdaterDlg::CUpdaterDlg(movrin::MidiBackend& midi, movrin::MessageBoxPresenter& boxes,
+                         QWidget* pParent)
+    : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint),
+      m_midi(midi),
+      m_boxes(boxes),
+      m_hIcon(QApplication::windowIcon()) {
+  CreateControls();
+  // Runs here rather than at the first show: once, before the window appears, as the dialog
+  // manager's initialisation does, so a box it shows comes before the window and a show after
+  // minimising changes nothing.
+  OnInitDialog();
+}
+
+CUpdaterDlg::~CUpdaterDlg() {
+  // The port's handler posts to this object; after the port is gone it is never called again.
+  CloseMidiIn();
+}
+
+void CUpdaterDlg::CreateControls() {
+  setWindowTitle(Utf8(text::kWindowCaption));
+  setFont(DialogFont());
+  setFixedSize(DialogSize(font(), 286, 100));
+  setSizeGripEnabled(false);
+
+  m_fileList = Place(new QListWidget(this), "IDC_FILE_LIST", 120, 5, 100, 69);
+  m_fileList->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_fileList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_fileList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  QScrollBar* scroll = m_fileList->verticalScrollBar();
+  scroll->setEnabled(false);
+  connect(scroll, &QScrollBar::rangeChanged, scroll,
+          [scroll](int min, int max) { scroll->setEnabled(max > min); });
+  connect(m_fileList, &QListWidget::itemSelectionChanged, this, &CUpdaterDlg::OnSelectImage);
+
+  QComboBox* midiOut = MakeDeviceList(this, "IDC_MIDI_OUT", 16, 21);
+  auto* group =
+      Place(new QGroupBox(Utf8(text::kMidiDevices), this), kStaticIdentifier, 10, 1, 102, 74);
+  // The frame is drawn around the lists, never over them.
+  group->lower();
+  QComboBox* midiIn = MakeDeviceList(this, "IDC_MIDI_IN", 16, 51);
+  m_btnSend = MakeButton(this, text::kSend, "IDC_SEND", 229, 6);
+  m_progress = Place(new CLabelledProgressCtrl(this), "IDC_PROGRESS", 10, 83, 260, 14);
+  m_progress->hide();
+  QPushButton* about = MakeButton(this, text::kAbout, "IDC_ABOUT", 229, 61);
+  MakeLabel(this, text::kMidiOut, kStaticIdentifier, 16, 11, 33, 8);
+  MakeLabel(this, text::kMidiIn, kStaticIdentifier, 16, 41, 29, 8);
+  QPushButton* refresh = MakeButton(this, text::kRefresh, "IDC_REFRESH", 229, 24);
+  m_status = MakeLabel(this, text::kStatusTemplate, "IDC_STATUS", 8, 86, 251, 8);
+  QPushButton* help = MakeButton(this, text::kHelp, "IDC_HELP", 229, 43);
+
+  setTabOrder(m_fileList, midiOut);
+  setTabOrder(midiOut, midiIn);
+  setTabOrder(midiIn, m_btnSend);
+  setTabOrder(m_btnSend, about);
+  setTabOrder(about, refresh);
+  setTabOrder(refresh, help);
+
+  connect(about, &QPushButton::clicked, this, &CUpdaterDlg::OnAbout);
+  connect(m_btnSend, &QPushButton::clicked, this, &CUpdaterDlg::OnSend);
+  connect(refresh, &QPushButton::clicked, this, &CUpdaterDlg::OnRefresh);
+  connect(help, &QPushButton::clicked, this, &CUpdaterDlg::OnHelpButton);
+  WatchDeviceList(midiOut, m_bOutChosen);
+  WatchDeviceList(midiIn, m_bInChosen);
+}
+
+// Without a selection-end-cancel notification the stored choice follows the list whenever the
+// list loses the focus or its dropped list closes without a choice; a choice made in the dropped
+// list is stored when the focus moves on.
+void CUpdaterDlg::WatchDeviceList(QComboBox* list, bool& chosen) {
+  list->installEventFilter(this);
+  list->view()->parentWidget()->installEventFilter(this);
+  connect(list, &QComboBox::activated, this, [&chosen] { chosen = true; });
+}
+
+bool CUpdaterDlg::eventFilter(QObject* watched, QEvent* e) {
+  struct Watched {
+    QComboBox* list;
+    bool* chosen;
+    void (CUpdaterDlg::*store)();
+  };
+  const Watched lists[] = {
+      {DeviceList("IDC_MIDI_OUT"), &m_bOutChosen, &CUpdaterDlg::OnSelectMidiOut},
+      {DeviceList("IDC_MIDI_IN"), &m_bInChosen, &CUpdaterDlg::OnSelectMidiIn},
+  };
+  for (const Watched& w : lists) {
+    if (w.list == nullptr) {
+      continue;
+    }
+    if (watched == w.list && e->type() == QEvent::FocusOut &&
+        static_cast<QFocusEvent*>(e)->reason() != Qt::PopupFocusReason) {
+      (this->*w.store)();
+    } else if (watched == w.list->view()->parentWidget()) {
+      if (e->type() == QEvent::Show) {
+        *w.chosen = false;
+      } else if (e->type() == QEvent::Hide) {
+        // The dropped list hides before or after `activated`, depending on the style: decide
+        // once both have happened.
+        QTimer::singleShot(0, this, [this, w] {
+          if (!*w.chosen) {
+            (this->*w.store)();
+          }
+          *w.chosen = false;
+        });
+      }
+    }
+  }
+  return QDialog::eventFilter(watched, e);
+}
+
+void CUpdaterDlg::OnInitDialog() {
+  // TODO About item
+  setWindowIcon(m_hIcon);
+
+  m_bCompleted = false;
+  m_nMidiIn = 0;
+  m_nMidiOut = -1;
+
+  m_strFolder = Utf8(text::kDataFolder);
+  m_strPattern = m_strFolder + Utf8(text::kImagePattern);
+  FillImageList(m_strPattern);
+  FillDeviceLists();
+
+  m_progress->hide();
+  m_status->setText(Utf8(text::kStatusPrompt));
+  m_btnSend->setEnabled(false);
+  m_fileList->setFocus(Qt::OtherFocusReason);
+}
+
+bool CUpdaterDlg::event(QEvent* e) {
+  if (e->type() == MM_MIM_DATA) {
+    const auto* data = static_cast<const CMidiInDataEvent*>(e);
+    OnMidiInData(data->wParam(), data->message());
+    return true;
+  }
+  return QDialog::event(e);
+}
+
+void CUpdaterDlg::keyPressEvent(QKeyEvent* e) {
+  const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+  const Qt::KeyboardModifiers modifiers = e->modifiers() & ~Qt::KeypadModifier;
+  if (enter && modifiers == Qt::NoModifier) {
+    // Enter presses the push button that has the focus; anywhere else it is the OK action.
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+      button->click();
+    } else {
+      accept();
+    }
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
+void CUpdaterDlg::done(int result) {
+  if (m_engine.running()) {
+    if (m_boxes.Show(this, Utf8(kAbandonQuestion), QString(), movrin::kMessageBoxYesNo) !=
+        movrin::kResultYes) {
+      return;
+    }
+    // The transfer may have ended while the box was open; closing is what was asked either way.
+    m_engine.Abort();
+  }
+  CloseMidiIn();
+  QDialog::done(result);
+}
+
+void CUpdaterDlg::OnAbout() {
+  // TODO About box
+}
+
+void CUpdaterDlg::OnHelpButton() {
+  // TODO help loader
+}
+
+void CUpdaterDlg::OnSelectImage() {
+  // A new choice must not start a second transfer over the running one.
+  if (!m_engine.running()) {
+    m_btnSend->setEnabled(true);
+  }
+}
+
+void CUpdaterDlg::OnSelectMidiOut() {
+  m_nMidiOut = DeviceList("IDC_MIDI_OUT")->currentIndex() - 1;
+}
+
+void CUpdaterDlg::OnSelectMidiIn() {
+  m_nMidiIn = DeviceList("IDC_MIDI_IN")->currentIndex();
+}
+
+void CUpdaterDlg::OnRefresh() {
+  m_nMidiOut = -1;
+  m_nMidiIn = 0;
+  FillDeviceLists();
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+// The main window: the file list, the two device lists, Send, and the progress of a transfer.
+// It owns everything the program holds for the whole run; the handshake rules themselves are
+// movrin::TransferEngine's. MIDI input arrives on the backend's thread and is posted to this
+// window as MM_MIM_DATA; every member is touched on the UI thread only.
+
+#include <QDialog>
+#include <QEvent>
+#include <QIcon>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "MessageBoxes.h"
+#include "MidiBackend.h"
+#include "TransferEngine.h"
+
+class QComboBox;
+class QKeyEvent;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class CLabelledProgressCtrl;
+
+class CUpdaterDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  // The input port's short messages, posted from the MIDI thread.
+  static constexpr QEvent::Type MM_MIM_DATA = static_cast<QEvent::Type>(QEvent::User + 0x3C3);
+
+  class CMidiInDataEvent : public QEvent {
+   public:
+    CMidiInDataEvent(quintptr wParam, std::uint32_t message)
+        : QEvent(MM_MIM_DATA), m_wParam(wParam), m_message(message) {}
+    [[nodiscard]] quintptr wParam() const { return m_wParam; }
+    [[nodiscard]] std::uint32_t message() const { return m_message; }
+
+   private:
+    quintptr m_wParam;
+    std::uint32_t m_message;
+  };
+
+  CUpdaterDlg(movrin::MidiBackend& midi, movrin::MessageBoxPresenter& boxes,
+              QWidget* pParent = nullptr);
+  ~CUpdaterDlg() override;
+  CUpdaterDlg(const CUpdaterDlg&) = delete;
+  CUpdaterDlg& operator=(const CUpdaterDlg&) = delete;
+
+  // Every way out (Escape, Enter, the close box, a failed input port) comes through here.
+  void done(int result) override;
+
+ protected:
+  bool event(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+
+ private:
+  // Opening state and the small handlers (CUpdaterDlg.cpp).
+  void CreateControls();
+  void OnInitDialog();
+  void OnAbout();
+  void OnSelectMidiOut();
+  void OnSelectMidiIn();
+  void OnRefresh();
+  void OnSelectImage();
+  void OnHelpButton();
+  void WatchDeviceList(QComboBox* list, bool& chosen);
+
+  // Image list and loader (CUpdaterDlgImages.cpp).
+  void FillImageList(QString pattern);
+  [[nodiscard]] bool LoadSelectedImage();
+
+  // MIDI ports (CUpdaterDlgPorts.cpp).
+  void FillDeviceLists();
+  int OpenMidiIn(int index);
+  void CloseMidiIn();
+  // `outcome` learns whether the message went out before any failure box opens, so that the
+  // replies the box's loop delivers already see the result.
+  void SendSysEx(std::span<const std::uint8_t> message, const QString& caption,
+                 const std::function<void(bool sent)>& outcome);
+  [[nodiscard]] std::optional<movrin::MidiPortInfo> OutputPort(int device) const;
+  [[nodiscard]] std::optional<movrin::MidiPortInfo> InputPort(int device) const;
+  [[nodiscard]] QComboBox* DeviceList(const char* identifier) const;
+
+  // Transfer handshake (CUpdaterDlgTransfer.cpp).
+  void OnSend();
+  long OnMidiInData(quintptr wParam, std::uint32_t lParam);
+  void SendAnnounce(std::span<const std::uint8_t> announce);
+  void SendBlock(std::int64_t index);
+  void ShowTransferStopped();
+
+  movrin::MidiBackend& m_midi;
+  movrin::MessageBoxPresenter& m_boxes;
+
+  // The raw image of the last load. The packed image, the block plan and the counters of the
+  // running transfer (blocks sent, sending or not) are the engine's.
+  std::vector<std::uint8_t> m_pImage;
+  movrin::TransferEngine m_engine;
+  QString m_strFolder;
+  bool m_bCompleted = false;  // a transfer has completed since start-up; never cleared
+  std::unique_ptr<movrin::MidiInput> m_hMidiIn;
+  QString m_strPattern;
+  int m_nMidiIn = 0;    // entry of the MIDI In list
+  int m_nMidiOut = -1;  // entry of the MIDI Out list - 1; -1 is the default route
+
+  // Whether the dropped list of each device list was closed by choosing an entry: such a
+  // choice is stored when the list is left, not when it is made.
+  bool m_bOutChosen = false;
+  bool m_bInChosen = false;
+
+  QPushButton* m_btnSend = nullptr;
+  QLabel* m_status = nullptr;
+  QListWidget* m_fileList = nullptr;
+  CLabelledProgressCtrl* m_progress = nullptr;
+  QIcon m_hIcon;
+};

@@ -1,0 +1,95 @@
+// The file list and the loading of the chosen image.
+
+#include <QFile>
+#include <QListWidget>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "CUpdaterDlg.h"
+#include "ImageCheck.h"
+#include "ImageFile.h"
+#include "Strings.h"
+
+namespace {
+
+namespace text = movrin::text;
+
+QString Utf8(const char* s) {
+  return QString::fromUtf8(s);
+}
+
+// The list keeps its names in ascending order, ignoring case, whatever order they come in.
+void AddSorted(QListWidget* list, const QString& name) {
+  int row = 0;
+  while (row < list->count() &&
+         QString::compare(list->item(row)->text(), name, Qt::CaseInsensitive) <= 0) {
+    ++row;
+  }
+  list->insertItem(row, name);
+}
+
+}  // namespace
+
+void CUpdaterDlg::FillImageList(QString pattern) {
+  // Filling is not a choice of the user's: Send stays as it is.
+  const QSignalBlocker quiet(m_fileList);
+  m_fileList->clear();
+  const std::filesystem::path folder =
+      std::filesystem::path(QFile::encodeName(pattern).toStdString()).parent_path();
+  const movrin::ImageListing listing = movrin::ListImageFiles(folder, movrin::MAX_IMAGE_FILES);
+  if (listing.tooMany(movrin::MAX_IMAGE_FILES)) {
+    m_boxes.Show(this, Utf8(text::kTooManyFiles), QString(), movrin::kMessageBoxOk);
+    return;
+  }
+  for (const std::string& name : listing.names) {
+    AddSorted(m_fileList, QFile::decodeName(QByteArray::fromStdString(name)));
+  }
+}
+
+bool CUpdaterDlg::LoadSelectedImage() {
+  const QList<QListWidgetItem*> selected = m_fileList->selectedItems();
+  if (selected.isEmpty()) {
+    m_boxes.Show(this, Utf8(text::kNoFileSelected), Utf8(text::kNoFileSelectedCaption),
+                 movrin::kMessageBoxOk);
+    return false;
+  }
+  const QString name = selected.front()->text();
+  const QString path = m_strFolder + name;
+  if (!path.endsWith(QLatin1String("bin"), Qt::CaseSensitive)) {
+    m_boxes.Show(this, Utf8(text::kMustBeBin), Utf8(text::kMustBeBinCaption),
+                 movrin::kMessageBoxOkExclamation);
+    return false;
+  }
+
+  const std::filesystem::path file(QFile::encodeName(path).toStdString());
+  movrin::ImageFileResult read = movrin::ReadImageFile(file, movrin::kMaxImageLength);
+  if (read.error == movrin::FileError::TooLarge) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(file, ec);
+    const std::string message = movrin::ImageCheckMessage(
+        movrin::ImageCheck::TooLarge, name.toStdString(), ec ? movrin::kMaxImageLength + 1 : size);
+    m_boxes.Show(this, QString::fromStdString(message), QString(),
+                 movrin::kMessageBoxOkExclamation);
+    return false;
+  }
+  // A file that reads short or fails half-way is refused like one that cannot be opened: a
+  // partial image must never reach the device.
+  if (!read.ok()) {
+    m_boxes.Show(this, Utf8(text::kCannotOpen), QString(), movrin::kMessageBoxYesNo);
+    return false;
+  }
+  m_pImage = std::move(read.bytes);
+
+  const movrin::ImageCheck check = movrin::CheckImageLength(m_pImage.size());
+  if (check != movrin::ImageCheck::Ok) {
+    const std::string message =
+        movrin::ImageCheckMessage(check, name.toStdString(), m_pImage.size());
+    m_boxes.Show(this, QString::fromStdString(message), QString(),
+                 movrin::kMessageBoxOkExclamation);
+    return false;
+  }
+
+  return m_boxes.Show(this, Utf8(text::kConfirmSend), Utf8(text::kConfirmCaption),
+                      movrin::kMessageBoxYesNo) == movrin::kResultYes;
+}

@@ -1,0 +1,124 @@
+// The device lists, the input port, and the one-shot output send.
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QVariant>
+
+#include "CUpdaterDlg.h"
+#include "Strings.h"
+
+namespace {
+
+namespace text = movrin::text;
+
+constexpr char kMidiOutList[] = "IDC_MIDI_OUT";
+constexpr char kMidiInList[] = "IDC_MIDI_IN";
+
+QString Utf8(const char* s) {
+  return QString::fromUtf8(s);
+}
+QString Utf8(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// The first output entry stands for the system's default route, as the MIDI mapper did.
+QString DefaultOutputLabel(const movrin::MidiPortInfo& port) {
+  return QStringLiteral("Default (%1)").arg(Utf8(port.name));
+}
+
+void AddPort(QComboBox* list, const QString& label, const movrin::MidiPortInfo& port) {
+  list->addItem(label, QVariant::fromValue(port));
+}
+
+std::optional<movrin::MidiPortInfo> PortAt(const QComboBox* list, int entry) {
+  if (entry < 0 || entry >= list->count()) {
+    return std::nullopt;
+  }
+  return list->itemData(entry).value<movrin::MidiPortInfo>();
+}
+
+}  // namespace
+
+QComboBox* CUpdaterDlg::DeviceList(const char* identifier) const {
+  return findChild<QComboBox*>(QLatin1String(identifier), Qt::FindDirectChildrenOnly);
+}
+
+void CUpdaterDlg::FillDeviceLists() {
+  // Each entry keeps the port it was made from, so a port that cannot be listed never shifts
+  // the later entries onto the wrong device.
+  QComboBox* out = DeviceList(kMidiOutList);
+  out->clear();
+  const movrin::MidiPortInfo route = m_midi.DefaultOutput();
+  if (!route.name.empty()) {
+    AddPort(out, DefaultOutputLabel(route), route);
+  }
+  for (const movrin::MidiPortInfo& port : m_midi.ListOutputs()) {
+    AddPort(out, Utf8(port.name), port);
+  }
+
+  QComboBox* in = DeviceList(kMidiInList);
+  in->clear();
+  for (const movrin::MidiPortInfo& port : m_midi.ListInputs()) {
+    AddPort(in, Utf8(port.name), port);
+  }
+
+  out->setCurrentIndex(m_nMidiOut + 1);
+  in->setCurrentIndex(m_nMidiIn);
+  m_nMidiOut = out->currentIndex() - 1;
+  m_nMidiIn = in->currentIndex();
+}
+
+std::optional<movrin::MidiPortInfo> CUpdaterDlg::OutputPort(int device) const {
+  return PortAt(DeviceList(kMidiOutList), device + 1);
+}
+
+std::optional<movrin::MidiPortInfo> CUpdaterDlg::InputPort(int device) const {
+  return PortAt(DeviceList(kMidiInList), device);
+}
+
+int CUpdaterDlg::OpenMidiIn(int index) {
+  CloseMidiIn();
+  const std::optional<movrin::MidiPortInfo> port = InputPort(index);
+  movrin::OpenInputResult opened;
+  if (port) {
+    // Runs on the backend's thread: hand the message to the UI thread and touch nothing else.
+    const auto wParam = static_cast<quintptr>(index);
+    opened = m_midi.OpenInput(*port, [this, wParam](std::uint32_t message) {
+      QCoreApplication::postEvent(this, new CMidiInDataEvent(wParam, message));
+    });
+  }
+  if (!opened.port) {
+    m_boxes.Show(this, Utf8(text::kNoInputDevices), Utf8(text::kBlockCaption),
+                 movrin::kMessageBoxOk);
+    accept();
+    return 2;
+  }
+  m_hMidiIn = std::move(opened.port);
+  return 1;
+}
+
+void CUpdaterDlg::CloseMidiIn() {
+  // Destroying the port stops it; its handler is not called again afterwards.
+  m_hMidiIn.reset();
+}
+
+void CUpdaterDlg::SendSysEx(std::span<const std::uint8_t> message, const QString& caption,
+                            const std::function<void(bool sent)>& outcome) {
+  const std::optional<movrin::MidiPortInfo> port = OutputPort(m_nMidiOut);
+  const movrin::MidiError error =
+      port ? m_midi.SendSysEx(*port, message) : movrin::MidiError::NoSuchPort;
+  outcome(error == movrin::MidiError::None);
+  switch (error) {
+    case movrin::MidiError::None:
+      break;
+    case movrin::MidiError::Unavailable:
+    case movrin::MidiError::NoSuchPort:
+    case movrin::MidiError::OpenFailed:
+      m_boxes.Show(this, Utf8(text::kNoOutputDevices), caption, movrin::kMessageBoxOk);
+      break;
+    case movrin::MidiError::SendFailed:
+    case movrin::MidiError::DrainTimeout:
+      m_boxes.Show(this, Utf8(text::kLongMessageFailed), QString(), movrin::kMessageBoxOk);
+      break;
+  }
+}

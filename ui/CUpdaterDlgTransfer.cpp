@@ -1,0 +1,123 @@
+// The window's side of the handshake: Send starts a transfer, the device's notes pace it. The
+// rules (which note counts, which block goes next) are movrin::TransferEngine's.
+
+#include <QLabel>
+#include <QPushButton>
+#include <QThread>
+
+#include "CLabelledProgressCtrl.h"
+#include "CUpdaterDlg.h"
+#include "Strings.h"
+
+namespace {
+
+namespace text = movrin::text;
+
+// The device needs a moment after a completed transfer before it listens for the next one.
+constexpr unsigned long kPauseAfterTransferMs = 100;
+
+QString Utf8(const char* s) {
+  return QString::fromUtf8(s);
+}
+
+int ToInt(std::int64_t value) {
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+void CUpdaterDlg::OnSend() {
+  // Send is disabled while a transfer runs; a click queued before that must not start another.
+  if (m_engine.running()) {
+    return;
+  }
+  // The ports the lists show now are the ones used, whether or not a list was left yet.
+  OnSelectMidiOut();
+  OnSelectMidiIn();
+
+  if (!LoadSelectedImage()) {
+    return;
+  }
+  if (m_bCompleted) {
+    // Blocking on purpose: nothing may run in between, and no reply is expected yet (the input
+    // port is closed); an event loop here would let a second click into OnSend.
+    QThread::msleep(kPauseAfterTransferMs);
+  }
+  if (OpenMidiIn(m_nMidiIn) != 1) {
+    return;
+  }
+  m_btnSend->setEnabled(false);
+  // After a stopped transfer the status line still tells of it; this one is a fresh start.
+  m_status->setText(Utf8(text::kStatusPrompt));
+
+  const std::vector<std::uint8_t> announce = m_engine.Begin(m_pImage);
+  if (announce.empty()) {
+    // LoadSelectedImage refuses what the engine would; this only guards the invariant.
+    ShowTransferStopped();
+    return;
+  }
+  SendAnnounce(announce);
+}
+
+void CUpdaterDlg::SendAnnounce(std::span<const std::uint8_t> announce) {
+  SendSysEx(announce, Utf8(text::kAnnounceCaption), [this](bool sent) {
+    m_engine.AnnounceResult(sent);
+    if (!sent) {
+      ShowTransferStopped();
+    }
+  });
+}
+
+void CUpdaterDlg::SendBlock(std::int64_t index) {
+  const std::vector<std::uint8_t> block = m_engine.BuildBlock(index);
+  SendSysEx(block, Utf8(text::kBlockCaption), [this, index](bool sent) {
+    m_engine.BlockResult(index, sent);
+    switch (m_engine.state()) {
+      case movrin::TransferEngine::State::Sending:
+        m_progress->SetPos(ToInt(m_engine.blocksSent()));
+        break;
+      case movrin::TransferEngine::State::Completed:
+        m_progress->SetPos(ToInt(m_engine.blockCount()));
+        CloseMidiIn();
+        m_bCompleted = true;
+        m_btnSend->setEnabled(true);
+        break;
+      case movrin::TransferEngine::State::Failed:
+        ShowTransferStopped();
+        break;
+      case movrin::TransferEngine::State::Idle:
+      case movrin::TransferEngine::State::WaitingForReady:
+        break;
+    }
+  });
+}
+
+long CUpdaterDlg::OnMidiInData(quintptr /*wParam*/, std::uint32_t lParam) {
+  const movrin::TransferEngine::Step step = m_engine.OnShortMessage(lParam);
+  switch (step.kind) {
+    case movrin::TransferEngine::Step::Kind::Ignore:
+      break;
+    case movrin::TransferEngine::Step::Kind::StartSending:
+      m_status->hide();
+      m_progress->show();
+      m_progress->SetRange(0, ToInt(m_engine.blockCount()));
+      m_progress->SetPos(0);
+      break;
+    case movrin::TransferEngine::Step::Kind::SendBlock:
+      SendBlock(step.blockIndex);
+      break;
+  }
+  return 0;
+}
+
+// A transfer that stopped on a failed send says so where the progress was, and Send is offered
+// again so the user can retry once the port is sorted out.
+void CUpdaterDlg::ShowTransferStopped() {
+  CloseMidiIn();
+  m_progress->hide();
+  m_status->setText(QStringLiteral("Transfer failed after %1 of %2 blocks; press Send to retry.")
+                        .arg(m_engine.blocksSent())
+                        .arg(m_engine.blockCount()));
+  m_status->show();
+  m_btnSend->setEnabled(true);
+}
