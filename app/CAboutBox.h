@@ -1,0 +1,25 @@
+#pragma once
+
+// The About box (template IDD_ABOUT): the icon, the version line, a second line and OK, laid
+// out in dialog units of the dialog font. Shown modally from the About button and from the main
+// window's About item; every showing builds a fresh box.
+
+#include <QDialog>
+
+class QAction;
+
+class CAboutBox : public QDialog {
+  Q_OBJECT
+
+ public:
+  // The owner is the window the box is centred over and blocks while it is open.
+  explicit CAboutBox(QWidget* pParent = nullptr);
+  ~CAboutBox() override;
+};
+
+// Builds a box owned by `owner`, runs it modally and ignores its result.
+void ShowAboutBox(QWidget* owner);
+
+// Qt has no system menu: the About item goes at the end of the window's own context menu,
+// after a separator. Returns the item, which opens ShowAboutBox(window).
+QAction* AddAboutItem(QWidget* window);

@@ -1,0 +1,28 @@
+#include "CUpdaterApp.h"
+
+#include <QIcon>
+#include <memory>
+
+#include "AppIcon.h"
+#include "CUpdaterDlg.h"
+#include "MessageBoxes.h"
+#include "MidiBackend.h"
+#include "Strings.h"
+
+CUpdaterApp::CUpdaterApp(int& argc, char** argv) : m_app(argc, argv) {
+  // Boxes without a caption of their own show the program file's name (ApplicationName()),
+  // so no application name is set here.
+  QGuiApplication::setDesktopFileName(QStringLiteral("movrin-update"));
+  QApplication::setWindowIcon(AppIcon());
+}
+
+CUpdaterApp::~CUpdaterApp() = default;
+
+bool CUpdaterApp::InitInstance() {
+  const std::unique_ptr<movrin::MidiBackend> backend =
+      movrin::CreateSystemMidiBackend(movrin::text::kWindowCaption);
+  movrin::QtMessageBoxPresenter boxes;
+  CUpdaterDlg dlg(*backend, boxes);
+  dlg.exec();
+  return false;
+}
