@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char* kProgram = "movrin-device";
 constexpr std::chrono::milliseconds kWaitSlice{1000};
+constexpr std::chrono::milliseconds kLinger{500};
 
 int Exit(DeviceExit code) {
   return static_cast<int>(code);
@@ -74,8 +75,10 @@ class Device {
     input_ = std::move(in.port);
 
     SignalWatcher signals([this](int) { inbox_.Interrupt(); });
-    std::printf("ready: %s ports \"%s:in\" (send here) and \"%s:out\" (answers) on %s\n", kProgram,
-                args_.name.c_str(), args_.name.c_str(), backend_->ApiName().c_str());
+    // JACK may add a suffix to the client name, so the port names are given as the user
+    // would match them.
+    std::printf("ready: client \"%s\" with ports \"in\" (send here) and \"out\" (answers) on %s\n",
+                args_.name.c_str(), backend_->ApiName().c_str());
     std::fflush(stdout);
 
     bool done = false;
@@ -87,6 +90,11 @@ class Device {
       if (message) {
         done = Handle(*message);
       }
+    }
+    if (done) {
+      // The sender confirms the last block only after it has arrived; ports that vanish at
+      // that moment would make a good transfer look failed.
+      Pause(kLinger, inbox_);
     }
     input_.reset();
     output_.reset();
