@@ -19,7 +19,7 @@ constexpr std::size_t kRingBytes = 64 * 1024;
 // Connections show up in the graph only after the server's next cycle.
 constexpr milliseconds kConnectTimeout{1000};
 // Short naps while waiting for the process thread: no busy loop, little added latency.
-constexpr auto kPollInterval = std::chrono::microseconds{500};
+constexpr auto kPollInterval = std::chrono::milliseconds{1};
 
 }  // namespace
 

@@ -23,7 +23,7 @@ using std::chrono::milliseconds;
 // Generous: a 1038-byte block needs one JACK period; a stalled graph must still end the send.
 constexpr milliseconds kDrainTimeout{2000};
 constexpr milliseconds kConnectTimeout{1000};
-constexpr auto kPollInterval = std::chrono::microseconds{500};
+constexpr auto kPollInterval = std::chrono::milliseconds{1};
 constexpr const char* kAlsaSequencer = "/dev/snd/seq";
 
 // Takes RtMidi's errors instead of letting it print or throw. The input thread may report too.
