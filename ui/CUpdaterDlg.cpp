@@ -3,7 +3,6 @@
 #include "CUpdaterDlg.h"
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -13,8 +12,11 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "AppIcon.h"
+#include "CAboutBox.h"
 #include "CLabelledProgressCtrl.h"
 #include "DialogUnits.h"
+#include "HtmlHelpLoader.h"
 #include "Strings.h"
 
 namespace {
@@ -74,7 +76,7 @@ CUpdaterDlg::CUpdaterDlg(movrin::MidiBackend& midi, movrin::MessageBoxPresenter&
                            Qt::WindowCloseButtonHint),
       m_midi(midi),
       m_boxes(boxes),
-      m_hIcon(QApplication::windowIcon()) {
+      m_hIcon(AppIcon()) {
   CreateControls();
   // Runs here rather than at the first show: once, before the window appears, as the dialog
   // manager's initialisation does, so a box it shows comes before the window and a show after
@@ -179,7 +181,7 @@ bool CUpdaterDlg::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void CUpdaterDlg::OnInitDialog() {
-  // TODO About item
+  AddAboutItem(this);
   setWindowIcon(m_hIcon);
 
   m_bCompleted = false;
@@ -235,11 +237,11 @@ void CUpdaterDlg::done(int result) {
 }
 
 void CUpdaterDlg::OnAbout() {
-  // TODO About box
+  ShowAboutBox(this);
 }
 
 void CUpdaterDlg::OnHelpButton() {
-  // TODO help loader
+  OpenHelpFile();
 }
 
 void CUpdaterDlg::OnSelectImage() {

@@ -1,5 +1,6 @@
 // The window's make-up and the state it opens in.
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
@@ -89,6 +90,15 @@ TEST_F(LayoutTest, HasMinimiseButNoMaximiseAndNoDefaultOrOkCancelButton) {
   }
   std::sort(buttons.begin(), buttons.end());
   EXPECT_EQ(buttons, (QStringList{"IDC_ABOUT", "IDC_HELP", "IDC_REFRESH", "IDC_SEND"}));
+}
+
+TEST_F(LayoutTest, OffersTheAboutItemInItsMenuAndCarriesTheApplicationIcon) {
+  Open();
+  const QList<QAction*> actions = dlg_->actions();
+  ASSERT_FALSE(actions.isEmpty());
+  EXPECT_EQ(actions.back()->text(), QString::fromUtf8("关于 Fenwor Update(&A)..."));
+  EXPECT_EQ(dlg_->contextMenuPolicy(), Qt::ActionsContextMenu);
+  EXPECT_FALSE(dlg_->windowIcon().isNull());
 }
 
 TEST_F(LayoutTest, DeviceListsAreEditableAndNeverAddTypedText) {

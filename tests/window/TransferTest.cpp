@@ -1,6 +1,9 @@
 // Whole transfers driven by the device's notes, and how the window stops, fails and closes.
 
+#include <QApplication>
+#include <QDeadlineTimer>
 #include <QTest>
+#include <QTimer>
 
 #include "Protocol.h"
 #include "Strings.h"
@@ -290,6 +293,41 @@ TEST_F(TransferTest, EnterOnAPushButtonPressesItInsteadOfClosing) {
   QTest::keyClick(Button("IDC_REFRESH"), Qt::Key_Return);
   EXPECT_TRUE(dlg_->isVisible());
   EXPECT_EQ(DeviceList("IDC_MIDI_OUT")->itemText(1), QStringLiteral("Synth C"));
+}
+
+// The About box runs a nested loop of its own; the device's notes keep reaching the window.
+TEST_F(TransferTest, TheTransferGoesOnWhileTheAboutBoxIsOpen) {
+  const Bytes image = MakeImage(2000);  // 3 blocks
+  const std::size_t expected = ExpectedStream(image).size();
+  WriteImage("image.bin", image);
+  Open();
+  Select(QStringLiteral("image.bin"));
+  PressSend();
+
+  QWidget* box = nullptr;
+  const QDeadlineTimer watchdog(10000);
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (box == nullptr && modal != nullptr && modal != dlg_.get()) {
+      box = modal;
+      for (const std::uint32_t note : {ReadyNote, NextNote, NextNote, NextNote}) {
+        midi_.Deliver(note);
+      }
+    }
+    // Closed once the blocks are out, or when the watchdog runs out, which then fails below.
+    if (modal != nullptr && modal != dlg_.get() &&
+        (midi_.sent().size() == expected || watchdog.hasExpired())) {
+      modal->close();
+    }
+  });
+  poll.start(0);
+  Button("IDC_ABOUT")->click();
+  poll.stop();
+
+  EXPECT_NE(box, nullptr) << "the About box was not shown modally";
+  EXPECT_EQ(SentBytes(), ExpectedStream(image));
+  EXPECT_TRUE(Button("IDC_SEND")->isEnabled());
 }
 
 TEST_F(TransferTest, DestroyingTheWindowClosesTheInputPort) {
