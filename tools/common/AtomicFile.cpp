@@ -17,7 +17,10 @@ class TempFile {
  public:
   explicit TempFile(const std::filesystem::path& target) {
     const auto dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::string name = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string hidden(".");
+    hidden += target.filename().string();
+    hidden += ".XXXXXX";
+    std::string name = (dir / hidden).string();
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back('\0');
     fd_ = ::mkostemp(buffer.data(), O_CLOEXEC);

@@ -74,7 +74,8 @@ PortResolution ResolvePort(std::span<const MidiPortInfo> ports, std::string_view
 
 std::string DescribePortResolution(const PortResolution& resolution, std::string_view spec,
                                    std::string_view direction, std::size_t portCount) {
-  const std::string quoted = "\"" + std::string(spec) + "\"";
+  std::string quoted(1, '"');
+  quoted.append(spec).push_back('"');
   const std::string dir(direction);
   switch (resolution.match) {
     case PortMatch::Found:
