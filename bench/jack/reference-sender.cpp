@@ -1,0 +1,84 @@
+// The least a sender can do: one output port kept open for the whole transfer, the same
+// handshake engine, no progress and no port checks. The benchmark compares movrin-send,
+// which opens a fresh port per message, with it.
+//
+//   movrin-reference-sender OUT_PORT IN_PORT IMAGE.bin
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ImageCheck.h"
+#include "ImageFile.h"
+#include "MidiBackend.h"
+#include "MidiInbox.h"
+#include "PortResolver.h"
+#include "TransferEngine.h"
+
+namespace movrin {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kTimeout{10000};
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "reference-sender: %s\n", message.c_str());
+  return 1;
+}
+
+int Main(int argc, char** argv) {
+  if (argc != 4) {
+    return Fail("usage: movrin-reference-sender OUT_PORT IN_PORT IMAGE.bin");
+  }
+  const ImageFileResult image = ReadImageFile(argv[3], kMaxImageLength);
+  if (!image.ok() || CheckImageLength(image.bytes.size()) != ImageCheck::Ok) {
+    return Fail(std::string("cannot use image ") + argv[3]);
+  }
+  auto backend = CreateSystemMidiBackend("movrin-reference");
+  const auto outputs = backend->ListOutputs();
+  const auto inputs = backend->ListInputs();
+  const PortResolution out = ResolvePort(outputs, argv[1]);
+  const PortResolution in = ResolvePort(inputs, argv[2]);
+  if (out.match != PortMatch::Found || in.match != PortMatch::Found) {
+    return Fail("ports not found");
+  }
+
+  MidiInbox inbox;
+  OpenInputResult input =
+      backend->OpenInput(in.port, [&inbox](std::uint32_t message) { inbox.Push(message); });
+  OpenOutputResult output = backend->OpenOutput(out.port);
+  if (!input.port || !output.port) {
+    return Fail("cannot open the ports");
+  }
+
+  TransferEngine engine;
+  const auto start = Clock::now();
+  const auto announce = engine.Begin(image.bytes);
+  engine.AnnounceResult(output.port->Send(announce) == MidiError::None);
+  while (engine.running()) {
+    const auto message = inbox.WaitPop(kTimeout);
+    if (!message) {
+      return Fail("timeout after block " + std::to_string(engine.blocksSent()));
+    }
+    const auto step = engine.OnShortMessage(*message);
+    if (step.kind == TransferEngine::Step::Kind::SendBlock) {
+      const auto block = engine.BuildBlock(step.blockIndex);
+      engine.BlockResult(step.blockIndex, output.port->Send(block) == MidiError::None);
+    }
+  }
+  if (engine.state() != TransferEngine::State::Completed) {
+    return Fail("send failed after block " + std::to_string(engine.blocksSent()));
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::printf("reference: %lld blocks in %.3f s\n", static_cast<long long>(engine.blockCount()),
+              seconds);
+  return 0;
+}
+
+}  // namespace
+}  // namespace movrin
+
+int main(int argc, char** argv) {
+  return movrin::Main(argc, argv);
+}
