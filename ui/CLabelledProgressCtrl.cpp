@@ -64,7 +64,7 @@ int CLabelledProgressCtrl::SetPos(int position) {
   if (m_nUpper == m_nLower) {
     return previous;
   }
-  const int fillWidth = Truncate(Share() * static_cast<double>(rect().width()));
+  const int fillWidth = FillWidth(contentsRect());
   if (fillWidth != m_nLastFillWidth) {
     m_nLastFillWidth = fillWidth;
     // The transfer moves the bar from inside its own handler; show it before returning.
@@ -91,6 +91,17 @@ int CLabelledProgressCtrl::GetWindowText(char* buffer, int size) const {
   return static_cast<int>(count);
 }
 
+void CLabelledProgressCtrl::SetBorder(bool border) {
+  if (border == m_bBorder) {
+    return;
+  }
+  m_bBorder = border;
+  const int margin = border ? 1 : 0;
+  setContentsMargins(margin, margin, margin, margin);
+  m_nLastFillWidth = -1;  // the client width changed, as with a new size
+  update();
+}
+
 QString CLabelledProgressCtrl::text() const {
   if (!m_strCaption.empty()) {
     return QString::fromStdString(m_strCaption);
@@ -106,16 +117,25 @@ double CLabelledProgressCtrl::Share() const {
   return static_cast<double>(d) / static_cast<double>(r);
 }
 
+int CLabelledProgressCtrl::FillWidth(const QRect& client) const {
+  return Truncate(Share() * static_cast<double>(client.width()));
+}
+
 void CLabelledProgressCtrl::paintEvent(QPaintEvent* event) {
-  if (m_nLower >= m_nUpper) {
-    return;  // the area keeps its pixels: nothing erases it (WA_OpaquePaintEvent)
-  }
-  const QRect client = rect();
   QPainter target(this);
-  COffscreenDC offscreen(&target, event->rect());
+  if (m_bBorder) {
+    // The frame lies outside the client area and is drawn whatever the range.
+    target.setPen(palette().color(QPalette::WindowText));
+    target.drawRect(rect().adjusted(0, 0, -1, -1));
+  }
+  if (m_nLower >= m_nUpper) {
+    return;  // the client area keeps its pixels: nothing erases it (WA_OpaquePaintEvent)
+  }
+  const QRect client = contentsRect();
+  COffscreenDC offscreen(&target, event->rect() & client);
   QPainter& dc = offscreen.Painter();
 
-  const int fillWidth = Truncate(Share() * static_cast<double>(client.width()));
+  const int fillWidth = FillWidth(client);
   const QRect filled = Columns(client, client.left(), client.left() + fillWidth);
   const QRect rest = Columns(client, client.left() + fillWidth, client.left() + client.width());
   dc.fillRect(filled, m_crBar);

@@ -30,6 +30,10 @@ class CLabelledProgressCtrl : public QProgressBar {
   // bytes copied without the zero. A null buffer or a size below 1 copies nothing and gives 0.
   int GetWindowText(char* buffer, int size) const;
 
+  // A one-pixel frame outside the client area, as the window style WS_BORDER gives: the fill,
+  // the caption and every width above are then those of the area inside it.
+  void SetBorder(bool border);
+
   // What the next paint draws: the set text, or the percentage.
   [[nodiscard]] QString text() const override;
 
@@ -39,6 +43,7 @@ class CLabelledProgressCtrl : public QProgressBar {
 
  private:
   [[nodiscard]] double Share() const;
+  [[nodiscard]] int FillWidth(const QRect& client) const;
 
   std::int32_t m_nPosition = 0;
   std::int32_t m_nStep = 1;  // kept for the control's shape; nothing reads it
@@ -51,4 +56,5 @@ class CLabelledProgressCtrl : public QProgressBar {
   QColor m_crBackground;
   QColor m_crCaptionOnBackground;
   QColor m_crCaptionOnBar;
+  bool m_bBorder = false;
 };

@@ -100,19 +100,24 @@ double StrongestLetter(const QImage& image, const QRect& area, const QColor& gro
   return strongest;
 }
 
-// Row 1 lies above the caption's letters: it shows the fill alone.
-int MeasureFill(const QImage& image) {
+// The second row of the client area lies above the caption's letters: it shows the fill alone.
+int MeasureFill(const QImage& image, const QRect& client) {
+  const int y = client.top() + 1;
   int width = 0;
-  while (width < image.width() && image.pixelColor(width, 1) == BarColour()) {
+  while (width < client.width() && image.pixelColor(client.left() + width, y) == BarColour()) {
     ++width;
   }
-  for (int x = width; x < image.width(); ++x) {
-    if (image.pixelColor(x, 1) != BackgroundColour()) {
-      ADD_FAILURE() << "row 1 at x=" << x << " is neither filled nor background";
+  for (int x = client.left() + width; x <= client.right(); ++x) {
+    if (image.pixelColor(x, y) != BackgroundColour()) {
+      ADD_FAILURE() << "row " << y << " at x=" << x << " is neither filled nor background";
       return -1;
     }
   }
   return width;
+}
+
+int MeasureFill(const QImage& image) {
+  return MeasureFill(image, image.rect());
 }
 
 // A bar whose caption is forced to `text`, everything else as `bar`: draws what the bar should.
@@ -447,4 +452,36 @@ TEST(LabelledProgressCtrl, SetTextShowsTheTextInsteadOfThePercentage) {
   EXPECT_EQ(MeasureFill(busy), 30);
   bar.SetWindowText("");
   EXPECT_EQ(Render(bar), percentage);
+}
+
+TEST(LabelledProgressCtrl, BorderFramesTheClientAreaWhichAloneCountsForTheFill) {
+  const QColor frame = QApplication::palette().color(QPalette::WindowText);
+  const QRect client(1, 1, 100, kSize.height());
+  for (const auto& [lower, upper] : std::array{std::pair{0, 100}, std::pair{0, 0}}) {
+    CLabelledProgressCtrl bar;
+    bar.SetBorder(true);
+    bar.resize(client.width() + 2, client.height() + 2);
+    bar.winId();
+    bar.SetRange(lower, upper);
+    bar.SetPos(29);
+    const QImage image = Render(bar);
+
+    const QRect outer = image.rect();
+    int framePixels = 0;
+    for (int x = 0; x < outer.width(); ++x) {
+      framePixels +=
+          (image.pixelColor(x, 0) == frame) + (image.pixelColor(x, outer.bottom()) == frame);
+    }
+    for (int y = 1; y < outer.height() - 1; ++y) {
+      framePixels +=
+          (image.pixelColor(0, y) == frame) + (image.pixelColor(outer.right(), y) == frame);
+    }
+    EXPECT_EQ(framePixels, 2 * outer.width() + 2 * (outer.height() - 2)) << lower << ".." << upper;
+    if (lower < upper) {
+      EXPECT_EQ(MeasureFill(image, client), 28) << "29% of a 100-pixel client area";
+    } else {
+      EXPECT_EQ(CountPixels(image, client, kMarker), client.width() * client.height())
+          << "an empty range leaves the client area alone";
+    }
+  }
 }

@@ -11,7 +11,6 @@
 #include "AppIcon.h"
 #include "CLabelledProgressCtrl.h"
 #include "CUpdaterDlg.h"
-#include "DialogUnits.h"
 #include "InMemoryMidiBackend.h"
 #include "ScriptedMessageBoxes.h"
 
@@ -67,13 +66,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // The bar alone, at its size in the main window and in the window's font.
-  QWidget frame;
-  frame.setFont(DialogFont());
-  auto* bar = new CLabelledProgressCtrl(&frame);
-  bar->setGeometry(QRect(QPoint(0, 0), DialogRect(frame.font(), 10, 83, 260, 14).size()));
-  frame.resize(bar->size());
-  frame.show();
+  // The window's own bar, as a transfer shows it at 40 percent.
+  auto* bar = dlg.findChild<CLabelledProgressCtrl*>(QStringLiteral("IDC_PROGRESS"));
+  if (bar == nullptr) {
+    std::fprintf(stderr, "the main window has no IDC_PROGRESS\n");
+    return 1;
+  }
+  bar->show();
   QApplication::processEvents();
   bar->SetRange(0, 100);
   bar->SetPos(40);
