@@ -467,7 +467,7 @@ MidiError RtMidiBackend::SendSysEx(const MidiPortInfo& port,
 
 MidiError RtMidiBackend::SendSysExJack(const MidiPortInfo& port,
                                        std::span<const std::uint8_t> message) {
-  if (jackSender_ == nullptr || jackSender_->destination() != port.name) {
+  if (jackSender_ == nullptr || jackSender_->destination() != port.name || !keepJackOutputOpen_) {
     jackSender_.reset();
     auto opened = JackOutputPort::Open(clientName_, "sysex-out", port.name);
     if (opened.error != MidiError::None) {
@@ -476,8 +476,12 @@ MidiError RtMidiBackend::SendSysExJack(const MidiPortInfo& port,
     jackSender_ = std::move(opened.port);
   }
   const MidiError error = jackSender_->Send(message, kDrainTimeout);
+  if (error == MidiError::DrainTimeout) {
+    // The graph is stalled, and closing a client waits for the server: keep the port until
+    // the next send. The message itself is already marked never to go out.
+    return error;
+  }
   if (error != MidiError::None || !keepJackOutputOpen_) {
-    // A fresh port after any failure: nothing of a failed send can linger.
     jackSender_.reset();
   }
   return error;

@@ -220,6 +220,24 @@ TEST_P(JackVanish, SendAfterThePeerVanishedFailsAndLeavesNothingBehind) {
 INSTANTIATE_TEST_SUITE_P(Modes, JackVanish, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "kept_open" : "one_shot"; });
 
+TEST(JackMidi, KeptOpenOutputHandsOverInOrderAndReportsAVanishedPeer) {
+  auto device = std::make_unique<Device>(Unique("dev"));
+  device->OpenIn();
+  auto host = JackBackend(Unique("host"));
+  const auto port = Find(host->ListOutputs(), device->client, "in");
+  ASSERT_TRUE(port);
+  auto output = host->OpenOutput(*port);
+  ASSERT_EQ(output.error, MidiError::None);
+  for (std::uint8_t seed = 0; seed < 20; ++seed) {
+    ASSERT_EQ(output.port->Send(SysEx(1038, seed)), MidiError::None);
+  }
+  for (std::uint8_t seed = 0; seed < 20; ++seed) {
+    EXPECT_EQ(device->received.WaitPop(kWatchdog), SysEx(1038, seed)) << int{seed};
+  }
+  device.reset();
+  EXPECT_EQ(output.port->Send(SysEx(14, 0)), MidiError::NoSuchPort);
+}
+
 TEST(JackMidi, HandlerIsNeverCalledAfterTheInputIsDestroyed) {
   Device device(Unique("dev"));
   device.OpenOut();
