@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QTest>
 #include <QTimer>
+#include <string_view>
 
 #include "Protocol.h"
 #include "Strings.h"
@@ -192,6 +193,8 @@ TEST_F(TransferTest, AFailedSendStopsTheTransferVisiblyAndSendIsOfferedAgain) {
     EXPECT_FALSE(Status()->isHidden());
     EXPECT_TRUE(Status()->text().contains(QLatin1String(row.status)))
         << Status()->text().toStdString();
+    EXPECT_LE(Status()->fontMetrics().horizontalAdvance(Status()->text()), Status()->width())
+        << "the whole sentence fits the status line";
     EXPECT_TRUE(Button("IDC_SEND")->isEnabled());
 
     // The retry is a whole transfer from the start.
@@ -268,7 +271,8 @@ TEST_F(TransferTest, ClosingOutsideATransferDoesNotAsk) {
   };
   for (const Row row : {Row{"Escape", Qt::Key_Escape, QDialog::Rejected},
                         Row{"Enter", Qt::Key_Return, QDialog::Accepted},
-                        Row{"keypad Enter", Qt::Key_Enter, QDialog::Accepted}}) {
+                        Row{"keypad Enter", Qt::Key_Enter, QDialog::Accepted},
+                        Row{"Enter in a device list", Qt::Key_Return, QDialog::Accepted}}) {
     SCOPED_TRACE(row.how);
     WriteImage("image.bin", MakeImage(10));
     boxes_.Clear();
@@ -276,7 +280,12 @@ TEST_F(TransferTest, ClosingOutsideATransferDoesNotAsk) {
     Select(QStringLiteral("image.bin"));
     PressSend();
     RunHandshake(1);  // a completed transfer
-    QTest::keyClick(FileList(), row.key);
+    QWidget* target = FileList();
+    if (std::string_view(row.how).ends_with("device list")) {
+      target = DeviceList("IDC_MIDI_IN");
+      target->setFocus();
+    }
+    QTest::keyClick(target, row.key);
     EXPECT_EQ(boxes_.shown().size(), 1u) << "only the confirmation";
     EXPECT_FALSE(dlg_->isVisible());
     EXPECT_EQ(dlg_->result(), row.result);
