@@ -26,7 +26,6 @@ class JackClient {
   static void SilenceLibrary();
 
   [[nodiscard]] jack_client_t* get() const { return client_; }
-  [[nodiscard]] std::string name() const;
   // The server went away; every later call on this client is futile.
   [[nodiscard]] bool serverGone() const { return serverGone_.load(); }
 

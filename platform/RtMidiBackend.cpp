@@ -285,6 +285,12 @@ std::vector<MidiPortInfo> RtMidiBackend::ListPorts(bool destinations) {
       ports.push_back(MidiPortInfo{std::move(name)});
     }
   }
+  if (api_ == Api::Jack) {
+    // JACK hands out ports in slot order, and slots are reused: sort so the list reads the same
+    // whichever programs came and went in between.
+    std::sort(ports.begin(), ports.end(),
+              [](const MidiPortInfo& a, const MidiPortInfo& b) { return a.name < b.name; });
+  }
   return ports;
 }
 

@@ -43,7 +43,9 @@ Bytes Block(std::uint8_t seed) {
 class JackServerFault : public ::testing::Test {
  protected:
   void SetUp() override {
-    name_ = "movrin-fault-" + std::to_string(getpid());
+    const char* name = std::getenv("MOVRIN_FAULT_SERVER");
+    ASSERT_NE(name, nullptr) << "run through CTest, which names the server";
+    name_ = name;
     ASSERT_EQ(std::system((std::string(MOVRIN_JACK_SCRIPT) + " start " + name_ + " 256").c_str()),
               0);
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
