@@ -41,10 +41,6 @@ void JackClient::OnShutdown(void* self) {
   static_cast<JackClient*>(self)->serverGone_.store(true);
 }
 
-std::string JackClient::name() const {
-  return jack_get_client_name(client_);
-}
-
 bool JackClient::HasMidiPort(const std::string& fullName, unsigned long flags) const {
   const jack_port_t* port = jack_port_by_name(client_, fullName.c_str());
   if (port == nullptr) {
