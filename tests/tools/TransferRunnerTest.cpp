@@ -227,7 +227,7 @@ TEST(TransferRunner, ASilentDeviceTimesOut) {
   }
 }
 
-TEST(TransferRunner, NoiseAloneDoesNotStartOrKeepATransferAlive) {
+TEST(TransferRunner, StrayNotesBeforeTheReadyNoteStartNothing) {
   Rig rig;
   rig.answering = false;
   rig.beforeReply = [&](const InMemoryMidiBackend::Sent&) {
