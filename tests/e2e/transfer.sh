@@ -82,6 +82,7 @@ case "$case_name" in
     send_error='interrupted after block 1 of'
     interrupt_after='going silent'
     ;;
+  ports) ;;  # port listing and lookup only, no transfer
   *)
     echo "unknown case $case_name" >&2
     exit 2
@@ -98,6 +99,27 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 grep -q '^ready' "$work/device.out" || fail "device not ready within 10 s"
+
+if [ "$case_name" = ports ]; then
+  timeout -s KILL 30 "$send" --list >"$work/send.out" 2>"$work/send.err" || fail "--list failed"
+  grep -q '^MIDI API: JACK' "$work/send.out" || fail "--list does not name the API"
+  # The device's input is among the outputs to send to, its output among the inputs.
+  sed -n '/^Output/,/^Input/p' "$work/send.out" | grep -Eq "^  [0-9]+: $name.*:in\$" ||
+    fail "device input not listed as an output"
+  sed -n '/^Input/,$p' "$work/send.out" | grep -Eq "^  [0-9]+: $name.*:out\$" ||
+    fail "device output not listed as an input"
+  for spec in "no-such-device-$$" 4096; do
+    rc=0
+    timeout -s KILL 30 "$send" --out "$spec" --in "$name" "$work/image.bin" \
+      >"$work/send.out" 2>"$work/send.err" || rc=$?
+    [ "$rc" -eq 1 ] || fail "unknown port \"$spec\": exit $rc, expected 1"
+    [ "$(wc -l <"$work/send.err")" -eq 1 ] || fail "unknown port: error is not one line"
+    grep -q "$spec" "$work/send.err" || fail "unknown port: error does not name \"$spec\""
+  done
+  grep -q 'index 4096' "$work/send.err" || fail "an index out of range is not called one"
+  echo "ok [$case_name]"
+  exit 0
+fi
 
 timeout -s KILL 90 "$send" --out "$name" --in "$name" "${send_args[@]}" "$work/image.bin" \
   >"$work/send.out" 2>"$work/send.err" &
