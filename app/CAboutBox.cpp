@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr char kSecondLine[] = "MIDI firmware updater";
-
 // The icon is shown at its own size, as the platform's icon control does: the template's
 // 20 x 20 units only place its top-left corner.
 constexpr int kIconPixels = 32;
@@ -40,7 +38,7 @@ CAboutBox::CAboutBox(QWidget* pParent)
   version->setTextFormat(Qt::PlainText);
   version->setGeometry(DialogRect(font(), 40, 10, 119, 8));
 
-  auto* second = new QLabel(QString::fromUtf8(kSecondLine), this);
+  auto* second = new QLabel(QString::fromUtf8(movrin::text::kAboutSecondLine), this);
   second->setObjectName(QStringLiteral("IDC_SECOND_LINE"));
   second->setTextFormat(Qt::PlainText);
   second->setGeometry(DialogRect(font(), 40, 25, 119, 8));

@@ -21,6 +21,7 @@ inline constexpr char kAboutItem[] = "关于 Fenwor Update(&A)...";
 // About box
 inline constexpr char kAboutCaption[] = "About Movrin Update";
 inline constexpr char kAboutVersion[] = "Movrin Update v1.0 beta ";
+inline constexpr char kAboutSecondLine[] = "MIDI firmware updater";
 inline constexpr char kOk[] = "OK";
 
 // Folders, relative to the current directory
@@ -46,5 +47,14 @@ inline constexpr char kNoOutputDevices[] = "There are no MIDI output devices!";
 inline constexpr char kLongMessageFailed[] = "Send the longMSG is err!";
 inline constexpr char kAnnounceCaption[] = "Fenwor Updata";
 inline constexpr char kBlockCaption[] = "Lisket Updata";
+
+// Texts of the safeguards around a transfer. %1 and %2 are filled in at run time.
+inline constexpr char kDefaultOutput[] = "Default (%1)";
+inline constexpr char kTransferStopped[] =
+    "Transfer failed after %1 of %2 blocks; press Send to retry.";
+// Closing in the middle of a transfer can leave the device without a working firmware.
+inline constexpr char kAbandonQuestion[] =
+    "A transfer is running. Closing now stops it, and the device is left with an incomplete "
+    "firmware image.\nAbandon the transfer and close?";
 
 }  // namespace movrin::text

@@ -25,11 +25,6 @@ namespace text = movrin::text;
 
 constexpr char kStaticIdentifier[] = "IDC_STATIC";
 
-// Closing in the middle of a transfer can leave the device without a working firmware.
-constexpr char kAbandonQuestion[] =
-    "A transfer is running. Closing now stops it, and the device is left with an incomplete "
-    "firmware image.\nAbandon the transfer and close?";
-
 QString Utf8(const char* s) {
   return QString::fromUtf8(s);
 }
@@ -113,6 +108,7 @@ void CUpdaterDlg::CreateControls() {
   QComboBox* midiIn = MakeDeviceList(this, "IDC_MIDI_IN", 16, 51);
   m_btnSend = MakeButton(this, text::kSend, "IDC_SEND", 229, 6);
   m_progress = Place(new CLabelledProgressCtrl(this), "IDC_PROGRESS", 10, 83, 260, 14);
+  m_progress->SetBorder(true);
   m_progress->hide();
   QPushButton* about = MakeButton(this, text::kAbout, "IDC_ABOUT", 229, 61);
   MakeLabel(this, text::kMidiOut, kStaticIdentifier, 16, 11, 33, 8);
@@ -225,7 +221,7 @@ void CUpdaterDlg::keyPressEvent(QKeyEvent* e) {
 
 void CUpdaterDlg::done(int result) {
   if (m_engine.running()) {
-    if (m_boxes.Show(this, Utf8(kAbandonQuestion), QString(), movrin::kMessageBoxYesNo) !=
+    if (m_boxes.Show(this, Utf8(text::kAbandonQuestion), QString(), movrin::kMessageBoxYesNo) !=
         movrin::kResultYes) {
       return;
     }

@@ -23,7 +23,7 @@ QString Utf8(const std::string& s) {
 
 // The first output entry stands for the system's default route, as the MIDI mapper did.
 QString DefaultOutputLabel(const movrin::MidiPortInfo& port) {
-  return QStringLiteral("Default (%1)").arg(Utf8(port.name));
+  return QString::fromUtf8(text::kDefaultOutput).arg(Utf8(port.name));
 }
 
 void AddPort(QComboBox* list, const QString& label, const movrin::MidiPortInfo& port) {

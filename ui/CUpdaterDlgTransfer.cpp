@@ -115,7 +115,7 @@ long CUpdaterDlg::OnMidiInData(quintptr /*wParam*/, std::uint32_t lParam) {
 void CUpdaterDlg::ShowTransferStopped() {
   CloseMidiIn();
   m_progress->hide();
-  m_status->setText(QStringLiteral("Transfer failed after %1 of %2 blocks; press Send to retry.")
+  m_status->setText(QString::fromUtf8(text::kTransferStopped)
                         .arg(m_engine.blocksSent())
                         .arg(m_engine.blockCount()));
   m_status->show();
