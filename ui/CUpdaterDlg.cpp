@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
@@ -49,6 +50,9 @@ QComboBox* MakeDeviceList(QWidget* parent, const char* identifier, int x, int y)
   auto* list = new QComboBox(parent);
   list->setEditable(true);
   list->setInsertPolicy(QComboBox::NoInsert);
+  // Port names are long and start with what tells them apart: show their beginning.
+  QObject::connect(list, &QComboBox::currentIndexChanged, list,
+                   [list] { list->lineEdit()->setCursorPosition(0); });
   Place(list, identifier, x, y, 90, 30);
   // The template height includes the dropped list; closed, the box is one line high.
   list->resize(list->width(), list->sizeHint().height());

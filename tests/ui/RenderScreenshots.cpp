@@ -1,10 +1,13 @@
-// Renders the pictures in docs/: the main window as it opens (window.png) and its progress bar
-// at 40 percent (progress-40.png). Run by scripts/render-screenshots on the offscreen platform.
+// Renders the pictures in docs/: the main window as it opens (window.png), its progress bar
+// at 40 percent (progress-40.png), and the window in the middle of a transfer
+// (window-transfer.png). Run by scripts/render-screenshots on the offscreen platform.
 // Usage: render-screenshots OUTPUT_DIR
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <cstdio>
 
@@ -12,6 +15,7 @@
 #include "CLabelledProgressCtrl.h"
 #include "CUpdaterDlg.h"
 #include "InMemoryMidiBackend.h"
+#include "Protocol.h"
 #include "ScriptedMessageBoxes.h"
 
 namespace {
@@ -76,5 +80,24 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
   bar->SetRange(0, 100);
   bar->SetPos(40);
-  return Save(bar->grab(), out, "progress-40.png") ? 0 : 1;
+  if (!Save(bar->grab(), out, "progress-40.png")) {
+    return 1;
+  }
+  bar->hide();
+
+  // A real transfer of a 4 KiB image (5 blocks), stopped after the second block.
+  auto* files = dlg.findChild<QListWidget*>(QStringLiteral("IDC_FILE_LIST"));
+  auto* send = dlg.findChild<QPushButton*>(QStringLiteral("IDC_SEND"));
+  if (files == nullptr || send == nullptr || files->count() == 0) {
+    std::fprintf(stderr, "the main window has no file list or Send button\n");
+    return 1;
+  }
+  files->setCurrentRow(files->count() - 1);
+  send->setEnabled(true);
+  send->click();
+  for (std::uint32_t note : {movrin::ReadyNote, movrin::NextNote, movrin::NextNote}) {
+    midi.Deliver(note);
+    QApplication::processEvents();
+  }
+  return Save(dlg.grab(), out, "window-transfer.png") ? 0 : 1;
 }
