@@ -1,12 +1,12 @@
 // The loader on arbitrary file contents and sizes: what it reads is the file, whole, or it is
 // refused; the size check agrees with the plan it guards.
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "BlockPlan.h"
@@ -15,11 +15,12 @@
 #include "Packing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                            ("movrin-fuzz-" + std::to_string(::getpid()) + ".bin");
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  // A file in memory, reached through its /proc path like any other file.
+  static const int fd = ::memfd_create("movrin-fuzz.bin", 0);
+  static const std::filesystem::path path = "/proc/self/fd/" + std::to_string(fd);
+  if (fd < 0 || ::ftruncate(fd, 0) != 0 ||
+      ::pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) {
+    std::abort();
   }
   // A limit taken from the data exercises both sides of it.
   const std::uint64_t limit = size > 0 ? data[0] * 64u : 0;
