@@ -34,9 +34,6 @@ JackOutputPort::OpenResult JackOutputPort::Open(const std::string& clientName,
     return {nullptr, MidiError::NoSuchPort};
   }
   std::unique_ptr<JackOutputPort> port(new JackOutputPort(std::move(client), destination));
-  if (port->ring_ == nullptr) {
-    return {nullptr, MidiError::OpenFailed};
-  }
   jack_client_t* jack = port->client_->get();
   port->port_ =
       jack_port_register(jack, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
@@ -53,11 +50,12 @@ JackOutputPort::OpenResult JackOutputPort::Open(const std::string& clientName,
 }
 
 JackOutputPort::JackOutputPort(std::unique_ptr<JackClient> client, std::string destination)
-    : ring_(jack_ringbuffer_create(kRingBytes)),
-      client_(std::move(client)),
-      destination_(std::move(destination)) {}
+    : ring_(kRingBytes), client_(std::move(client)), destination_(std::move(destination)) {}
 
-JackOutputPort::~JackOutputPort() = default;
+JackOutputPort::~JackOutputPort() {
+  // Before any member goes: the process callback reads them until the client is closed.
+  client_.reset();
+}
 
 MidiError JackOutputPort::Connect() {
   jack_client_t* jack = client_->get();
@@ -107,7 +105,7 @@ MidiError JackOutputPort::Send(std::span<const std::uint8_t> message,
   }
   const auto deadline = Clock::now() + drainTimeout.value_or(milliseconds{2000});
   const std::size_t needed = sizeof(Record) + message.size();
-  while (jack_ringbuffer_write_space(ring_.get()) < needed) {
+  while (RingWritable() < needed) {
     if (client_->serverGone()) {
       return MidiError::Unavailable;
     }
@@ -117,9 +115,7 @@ MidiError JackOutputPort::Send(std::span<const std::uint8_t> message,
     std::this_thread::sleep_for(kPollInterval);
   }
   const Record record{++queued_, static_cast<std::uint32_t>(message.size())};
-  // The reader waits for the whole record, so two writes are safe.
-  jack_ringbuffer_write(ring_.get(), reinterpret_cast<const char*>(&record), sizeof record);
-  jack_ringbuffer_write(ring_.get(), reinterpret_cast<const char*>(message.data()), message.size());
+  RingAppend(record, message);
   if (!drainTimeout) {
     return MidiError::None;
   }
@@ -150,31 +146,53 @@ void JackOutputPort::RunCycle(jack_nframes_t frames) {
   // readers before us have just read it again in this cycle.
   played_.store(written_);
 
-  jack_ringbuffer_t* ring = ring_.get();
-  for (;;) {
+  std::size_t tail = ringTail_.load(std::memory_order_relaxed);
+  const std::size_t head = ringHead_.load(std::memory_order_acquire);
+  while (head - tail >= sizeof(Record)) {
     Record record{};
-    if (jack_ringbuffer_peek(ring, reinterpret_cast<char*>(&record), sizeof record) !=
-            sizeof record ||
-        jack_ringbuffer_read_space(ring) < sizeof record + record.size) {
-      break;
-    }
-    if (record.sequence <= discardUpTo_.load()) {
-      jack_ringbuffer_read_advance(ring, sizeof record + record.size);
-      continue;
-    }
-    jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, record.size);
-    if (event == nullptr) {
-      if (jack_midi_get_event_count(buffer) > 0) {
+    RingCopyOut(tail, &record, sizeof record);
+    const std::size_t next = tail + sizeof record + record.size;
+    if (record.sequence > discardUpTo_.load()) {
+      jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, record.size);
+      if (event == nullptr && jack_midi_get_event_count(buffer) > 0) {
         break;  // the buffer is full for this cycle; the rest waits for the next one
       }
-      jack_ringbuffer_read_advance(ring, sizeof record + record.size);
-      dropped_.store(record.sequence);
-      continue;
+      if (event == nullptr) {
+        dropped_.store(record.sequence);  // larger than any port buffer
+      } else {
+        RingCopyOut(tail + sizeof record, event, record.size);
+        written_ = record.sequence;
+      }
     }
-    jack_ringbuffer_read_advance(ring, sizeof record);
-    jack_ringbuffer_read(ring, reinterpret_cast<char*>(event), record.size);
-    written_ = record.sequence;
+    tail = next;
   }
+  ringTail_.store(tail, std::memory_order_release);
+}
+
+std::size_t JackOutputPort::RingWritable() const {
+  return ring_.size() -
+         (ringHead_.load(std::memory_order_relaxed) - ringTail_.load(std::memory_order_acquire));
+}
+
+void JackOutputPort::RingAppend(const Record& record, std::span<const std::uint8_t> bytes) {
+  const std::size_t head = ringHead_.load(std::memory_order_relaxed);
+  const auto copyIn = [this](std::size_t at, const std::uint8_t* from, std::size_t size) {
+    const std::size_t offset = at % ring_.size();
+    const std::size_t first = std::min(size, ring_.size() - offset);
+    std::copy_n(from, first, ring_.begin() + static_cast<std::ptrdiff_t>(offset));
+    std::copy_n(from + first, size - first, ring_.begin());
+  };
+  copyIn(head, reinterpret_cast<const std::uint8_t*>(&record), sizeof record);
+  copyIn(head + sizeof record, bytes.data(), bytes.size());
+  ringHead_.store(head + sizeof record + bytes.size(), std::memory_order_release);
+}
+
+void JackOutputPort::RingCopyOut(std::size_t from, void* to, std::size_t size) const {
+  auto* out = static_cast<std::uint8_t*>(to);
+  const std::size_t offset = from % ring_.size();
+  const std::size_t first = std::min(size, ring_.size() - offset);
+  std::copy_n(ring_.begin() + static_cast<std::ptrdiff_t>(offset), first, out);
+  std::copy_n(ring_.begin(), size - first, out + first);
 }
 
 }  // namespace movrin

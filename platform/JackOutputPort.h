@@ -7,7 +7,6 @@
 // into a later send.
 
 #include <jack/jack.h>
-#include <jack/ringbuffer.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "JackClient.h"
 #include "MidiBackend.h"
@@ -59,14 +59,19 @@ class JackOutputPort {
   [[nodiscard]] MidiError CheckPeer();
   [[nodiscard]] MidiError Connect();
 
-  struct RingDeleter {
-    void operator()(jack_ringbuffer_t* ring) const { jack_ringbuffer_free(ring); }
-  };
+  // A single-producer, single-consumer ring of records: senders (one at a time, under
+  // sendMutex_) append whole records, the process thread consumes them. The indices count bytes
+  // ever written and read; a record becomes visible with one release store.
+  [[nodiscard]] std::size_t RingWritable() const;
+  void RingAppend(const Record& record, std::span<const std::uint8_t> bytes);
+  void RingCopyOut(std::size_t from, void* to, std::size_t size) const;
 
-  // The ring outlives the client: closing the client stops the process callback first.
-  std::unique_ptr<jack_ringbuffer_t, RingDeleter> ring_;
-  std::unique_ptr<JackClient> client_;
-  jack_port_t* port_ = nullptr;  // owned by client_
+  std::vector<std::uint8_t> ring_;
+  std::atomic<std::size_t> ringHead_{0};
+  std::atomic<std::size_t> ringTail_{0};
+
+  std::unique_ptr<JackClient> client_;  // closed first of all: it stops the process callback
+  jack_port_t* port_ = nullptr;         // owned by client_
   std::string destination_;
 
   std::mutex sendMutex_;

@@ -111,6 +111,9 @@ class RtInputPort final : public MidiInput {
   void Attach(std::unique_ptr<RtObject<RtMidiIn>> rt) {
     rt_ = std::move(rt);
     rt_->midi->setCallback(&RtInputPort::OnMessage, this);
+    // Publishes this object to RtMidi's thread through the lock it takes for every message.
+    std::lock_guard lock(mutex_);
+    attached_ = true;
   }
   [[nodiscard]] RtObject<RtMidiIn>& rt() { return *rt_; }
 
@@ -118,7 +121,7 @@ class RtInputPort final : public MidiInput {
   static void OnMessage(double /*delta*/, std::vector<unsigned char>* message, void* self) {
     auto* port = static_cast<RtInputPort*>(self);
     std::lock_guard lock(port->mutex_);
-    if (port->closed_ || message == nullptr || message->empty()) {
+    if (!port->attached_ || port->closed_ || message == nullptr || message->empty()) {
       return;
     }
     try {
@@ -128,6 +131,7 @@ class RtInputPort final : public MidiInput {
   }
 
   std::mutex mutex_;
+  bool attached_ = false;
   bool closed_ = false;
   Deliver deliver_;
   std::unique_ptr<RtObject<RtMidiIn>> rt_;
@@ -320,16 +324,17 @@ OpenInputResult RtMidiBackend::OpenInput(const MidiPortInfo& port, ShortMessageH
     return {nullptr, MidiError::NoSuchPort};
   }
   const RtMidi::Api api = api_ == Api::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
-  auto rt = MakeRt<RtMidiIn>(api, clientName_);
-  if (rt == nullptr) {
-    return {nullptr, MidiError::Unavailable};
-  }
+  // The port object first, so that RtMidi's thread starts after it exists.
   auto input = std::make_unique<RtInputPort>(
       [handler = std::move(handler)](std::span<const std::uint8_t> message) {
         if (const auto value = ShortMessageValue(message)) {
           handler(*value);
         }
       });
+  auto rt = MakeRt<RtMidiIn>(api, clientName_);
+  if (rt == nullptr) {
+    return {nullptr, MidiError::Unavailable};
+  }
   input->Attach(std::move(rt));
   RtObject<RtMidiIn>& in = input->rt();
   const std::string portName = NextPortName("in");
@@ -373,12 +378,12 @@ OpenInputResult RtMidiBackend::OpenVirtualInput(const std::string& portName,
   if (!Reachable()) {
     return {nullptr, MidiError::Unavailable};
   }
+  auto input = std::make_unique<RtInputPort>(std::move(handler));
   auto rt =
       MakeRt<RtMidiIn>(api_ == Api::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK, clientName_);
   if (rt == nullptr) {
     return {nullptr, MidiError::Unavailable};
   }
-  auto input = std::make_unique<RtInputPort>(std::move(handler));
   input->Attach(std::move(rt));
   RtObject<RtMidiIn>& in = input->rt();
   try {
