@@ -19,14 +19,21 @@ QString Utf8(const char* s) {
   return QString::fromUtf8(s);
 }
 
+// The name's bytes as the folder holds them. A name that is not valid UTF-8 does not survive
+// decoding for display and encoding back: it would open another file, or none.
+constexpr int kFileNameRole = Qt::UserRole;
+
 // The list keeps its names in ascending order, ignoring case, whatever order they come in.
-void AddSorted(QListWidget* list, const QString& name) {
+void AddSorted(QListWidget* list, const std::string& fileName) {
+  const QString name = QFile::decodeName(QByteArray::fromStdString(fileName));
   int row = 0;
   while (row < list->count() &&
          QString::compare(list->item(row)->text(), name, Qt::CaseInsensitive) <= 0) {
     ++row;
   }
-  list->insertItem(row, name);
+  auto* item = new QListWidgetItem(name);
+  item->setData(kFileNameRole, QByteArray::fromStdString(fileName));
+  list->insertItem(row, item);
 }
 
 }  // namespace
@@ -43,7 +50,7 @@ void CUpdaterDlg::FillImageList(QString pattern) {
     return;
   }
   for (const std::string& name : listing.names) {
-    AddSorted(m_fileList, QFile::decodeName(QByteArray::fromStdString(name)));
+    AddSorted(m_fileList, name);
   }
 }
 
@@ -62,7 +69,9 @@ bool CUpdaterDlg::LoadSelectedImage() {
     return false;
   }
 
-  const std::filesystem::path file(QFile::encodeName(path).toStdString());
+  const std::filesystem::path file(
+      (QFile::encodeName(m_strFolder) + selected.front()->data(kFileNameRole).toByteArray())
+          .toStdString());
   movrin::ImageFileResult read = movrin::ReadImageFile(file, movrin::kMaxImageLength);
   if (read.error == movrin::FileError::TooLarge) {
     std::error_code ec;
