@@ -8,6 +8,25 @@ send=${1:?movrin-send}
 device=${2:?movrin-device}
 case_name=${3:?case}
 
+# JACK without realtime scheduling drops a cycle's MIDI when the machine is overloaded (an
+# "xrun"). The protocol has no retransmission, so the sender then times out, as it should. Such
+# an attempt is repeated once, and only when JACK itself logged xruns during it.
+if [ -z "${MOVRIN_E2E_ATTEMPT:-}" ]; then
+  rc=0
+  MOVRIN_E2E_ATTEMPT=1 "$0" "$@" || rc=$?
+  if [ "$rc" -eq 75 ]; then
+    echo "[$case_name] JACK reported xruns during a timed-out transfer; trying once more" >&2
+    rc=0
+    MOVRIN_E2E_ATTEMPT=2 "$0" "$@" || rc=$?
+  fi
+  exit "$rc"
+fi
+jack_log="${TMPDIR:-/tmp}/movrin-jack-${JACK_DEFAULT_SERVER:-}.log"
+xruns() {
+  if [ -f "$jack_log" ]; then grep -c 'XRun' "$jack_log" || true; else echo 0; fi
+}
+xruns_before=$(xruns)
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/movrin-e2e.XXXXXX")
 name="e2e-$case_name-$$"
 device_pid=
@@ -27,7 +46,12 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 fail() {
+  local xruns_now
+  xruns_now=$(xruns)
   echo "FAIL [$case_name]: $*" >&2
+  if [ "$xruns_now" -gt "$xruns_before" ]; then
+    echo "JACK logged $((xruns_now - xruns_before)) xrun lines during this attempt" >&2
+  fi
   for f in send.out send.err device.out device.err; do
     if [ -s "$work/$f" ]; then
       echo "--- $f" >&2
@@ -40,7 +64,7 @@ fail() {
 # Defaults: a clean transfer that must arrive identical.
 size=4096
 device_args=(--once --expect "$work/image.bin" --save "$work/received.bin")
-send_args=()
+send_args=(--timeout 10)
 want_send=0
 want_device=0          # "running": the device is expected to outlive the sender
 send_error=            # a pattern the sender's one-line error must match
@@ -137,6 +161,11 @@ fi
 wait "$send_pid"
 send_rc=$?
 [ "$send_rc" -ne 137 ] || fail "sender hung and was killed by the watchdog"
+if [ "$send_rc" -eq 4 ] && [ "$want_send" -eq 0 ] && [ "${MOVRIN_E2E_ATTEMPT}" = 1 ] &&
+  [ "$(xruns)" -gt "$xruns_before" ]; then
+  fail "sender timed out" 2>&1 | sed 's/^/  /' >&2
+  exit 75
+fi
 [ "$send_rc" -eq "$want_send" ] || fail "sender exit $send_rc, expected $want_send"
 
 if [ -n "$send_error" ]; then
