@@ -132,13 +132,13 @@ if [ "$case_name" = ports ]; then
     fail "device input not listed as an output"
   sed -n '/^Input/,$p' "$work/send.out" | grep -Eq "^  [0-9]+: $name.*:out\$" ||
     fail "device output not listed as an input"
-  for spec in "no-such-device-$$" 4096; do
+  for wanted in "no-such-device-$$" 4096; do
     rc=0
-    timeout -s KILL 30 "$send" --out "$spec" --in "$name" "$work/image.bin" \
+    timeout -s KILL 30 "$send" --out "$wanted" --in "$name" "$work/image.bin" \
       >"$work/send.out" 2>"$work/send.err" || rc=$?
-    [ "$rc" -eq 1 ] || fail "unknown port \"$spec\": exit $rc, expected 1"
+    [ "$rc" -eq 1 ] || fail "unknown port \"$wanted\": exit $rc, expected 1"
     [ "$(wc -l <"$work/send.err")" -eq 1 ] || fail "unknown port: error is not one line"
-    grep -q "$spec" "$work/send.err" || fail "unknown port: error does not name \"$spec\""
+    grep -q "$wanted" "$work/send.err" || fail "unknown port: error does not name \"$wanted\""
   done
   grep -q 'index 4096' "$work/send.err" || fail "an index out of range is not called one"
   echo "ok [$case_name]"

@@ -18,7 +18,7 @@ const std::vector<MidiPortInfo> kPorts = {
 
 TEST(PortResolver, FindsByExactNameIndexOrUniquePart) {
   struct Row {
-    std::string spec;
+    std::string wanted;
     PortMatch match;
     std::string port;  // when Found
     std::size_t candidates = 0;
@@ -40,12 +40,12 @@ TEST(PortResolver, FindsByExactNameIndexOrUniquePart) {
       {"", PortMatch::NotFound, ""},
   };
   for (const Row& row : rows) {
-    const PortResolution r = ResolvePort(kPorts, row.spec);
-    EXPECT_EQ(r.match, row.match) << row.spec;
+    const PortResolution r = ResolvePort(kPorts, row.wanted);
+    EXPECT_EQ(r.match, row.match) << row.wanted;
     if (row.match == PortMatch::Found) {
-      EXPECT_EQ(r.port.name, row.port) << row.spec;
+      EXPECT_EQ(r.port.name, row.port) << row.wanted;
     }
-    EXPECT_EQ(r.candidates.size(), row.candidates) << row.spec;
+    EXPECT_EQ(r.candidates.size(), row.candidates) << row.wanted;
   }
 }
 

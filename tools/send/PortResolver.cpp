@@ -28,27 +28,27 @@ PortResolution Unique(std::vector<MidiPortInfo> matches) {
 
 }  // namespace
 
-PortResolution ResolvePort(std::span<const MidiPortInfo> ports, std::string_view spec) {
+PortResolution ResolvePort(std::span<const MidiPortInfo> ports, std::string_view wanted) {
   PortResolution result;
   if (ports.empty()) {
     result.match = PortMatch::NoPorts;
     return result;
   }
-  if (spec.empty()) {
+  if (wanted.empty()) {
     return result;
   }
   // An exact name wins, even over an index: a port may well be called "1".
   for (const auto& port : ports) {
-    if (port.name == spec) {
+    if (port.name == wanted) {
       result.match = PortMatch::Found;
       result.port = port;
       return result;
     }
   }
-  if (std::all_of(spec.begin(), spec.end(), [](unsigned char c) { return std::isdigit(c); })) {
+  if (std::all_of(wanted.begin(), wanted.end(), [](unsigned char c) { return std::isdigit(c); })) {
     std::size_t index = 0;
-    const auto [end, ec] = std::from_chars(spec.data(), spec.data() + spec.size(), index);
-    if (ec == std::errc{} && end == spec.data() + spec.size() && index < ports.size()) {
+    const auto [end, ec] = std::from_chars(wanted.data(), wanted.data() + wanted.size(), index);
+    if (ec == std::errc{} && end == wanted.data() + wanted.size() && index < ports.size()) {
       result.match = PortMatch::Found;
       result.port = ports[index];
     }
@@ -56,14 +56,14 @@ PortResolution ResolvePort(std::span<const MidiPortInfo> ports, std::string_view
   }
   std::vector<MidiPortInfo> matches;
   for (const auto& port : ports) {
-    if (port.name.find(spec) != std::string::npos) {
+    if (port.name.find(wanted) != std::string::npos) {
       matches.push_back(port);
     }
   }
   if (!matches.empty()) {
     return Unique(std::move(matches));
   }
-  const std::string lowered = Lower(spec);
+  const std::string lowered = Lower(wanted);
   for (const auto& port : ports) {
     if (Lower(port.name).find(lowered) != std::string::npos) {
       matches.push_back(port);
@@ -72,10 +72,10 @@ PortResolution ResolvePort(std::span<const MidiPortInfo> ports, std::string_view
   return Unique(std::move(matches));
 }
 
-std::string DescribePortResolution(const PortResolution& resolution, std::string_view spec,
+std::string DescribePortResolution(const PortResolution& resolution, std::string_view wanted,
                                    std::string_view direction, std::size_t portCount) {
   std::string quoted(1, '"');
-  quoted.append(spec).push_back('"');
+  quoted.append(wanted).push_back('"');
   const std::string dir(direction);
   switch (resolution.match) {
     case PortMatch::Found:
@@ -83,9 +83,9 @@ std::string DescribePortResolution(const PortResolution& resolution, std::string
     case PortMatch::NoPorts:
       return "there are no MIDI " + dir + " ports (looking for " + quoted + ")";
     case PortMatch::NotFound:
-      if (!spec.empty() &&
-          std::all_of(spec.begin(), spec.end(), [](unsigned char c) { return std::isdigit(c); })) {
-        return "no MIDI " + dir + " port has index " + std::string(spec) + " (there are " +
+      if (!wanted.empty() && std::all_of(wanted.begin(), wanted.end(),
+                                         [](unsigned char c) { return std::isdigit(c); })) {
+        return "no MIDI " + dir + " port has index " + std::string(wanted) + " (there are " +
                std::to_string(portCount) + "; see --list)";
       }
       return "no MIDI " + dir + " port matches " + quoted + " (see --list)";

@@ -21,11 +21,11 @@ struct PortResolution {
 };
 
 [[nodiscard]] PortResolution ResolvePort(std::span<const MidiPortInfo> ports,
-                                         std::string_view spec);
+                                         std::string_view wanted);
 
 // One line for the user; `direction` is "output" or "input".
 [[nodiscard]] std::string DescribePortResolution(const PortResolution& resolution,
-                                                 std::string_view spec, std::string_view direction,
-                                                 std::size_t portCount);
+                                                 std::string_view wanted,
+                                                 std::string_view direction, std::size_t portCount);
 
 }  // namespace movrin
