@@ -315,7 +315,10 @@ TEST_F(WindowJackFault, ServerDiesMidTransferWithoutCrashOrSuccess) {
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return Progress()->isVisible() && Progress()->text().chopped(1).toInt() >= 10; },
       kTransferMs))
-      << "the transfer never got under way";
+      << "the transfer never got under way: progress " << Progress()->isVisible() << " "
+      << Progress()->text().toStdString() << ", status \"" << Status()->text().toStdString()
+      << "\", device: " << (deviceOut_ + device_.readAllStandardOutput()).toStdString()
+      << device_.readAllStandardError().toStdString();
 
   ASSERT_EQ(::kill(PrivateServerPid(), SIGKILL), 0);
   // Long enough for the send in flight to fail and for any late reply to be handled.

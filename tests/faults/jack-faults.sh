@@ -89,7 +89,7 @@ send_error=           # for "failed": the one-line error must match this
 case "$case_name" in
   flood-light | flood-heavy)
     device_args+=(--once --noise --seed "$$")
-    flood_per_cycle=$([ "$case_name" = flood-light ] && echo 16 || echo 256)
+    flood_per_cycle=$([ "$case_name" = flood-light ] && echo 16 || echo "${MOVRIN_FLOOD_PER_CYCLE:-512}")
     # A light flood must change nothing; a heavy one may overrun the server's port buffers,
     # which may end the transfer, but only cleanly.
     [ "$case_name" = flood-heavy ] && outcome=either
@@ -209,10 +209,12 @@ else
 fi
 
 # The device survives the flood, and ends on Ctrl-C even when its server is gone.
+flooded=
 if [ -n "$flood_pid" ]; then
   kill -0 "$flood_pid" 2>/dev/null || fail "the flood stopped early"
   stop_process "$flood_pid"
   flood_pid=
+  flooded=" [$(grep -c '^joined' "$work/flood.out") ports, $(grep '^flooded' "$work/flood.out")]"
 fi
 if kill -0 "$device_pid" 2>/dev/null; then
   kill -INT "$device_pid"
@@ -226,4 +228,4 @@ wait "$device_pid"
 device_rc=$?
 device_pid=
 [ "$device_rc" -lt 128 ] || fail "device died of signal $((device_rc - 128))"
-echo "ok [$case_name]: sender exit $send_rc: $(cat "$work/send.err")${verdict:+ $verdict}"
+echo "ok [$case_name]: sender exit $send_rc: $(cat "$work/send.err")${verdict:+ $verdict}$flooded"
