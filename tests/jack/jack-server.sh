@@ -17,7 +17,7 @@ case "$action" in
     if [ -f "$pid_file" ] && kill -0 "$(cat "$pid_file")" 2>/dev/null; then
       exit 0
     fi
-    setsid jackd --no-realtime -n "$name" -d dummy -r 48000 -p "$period" >"$log_file" 2>&1 &
+    setsid jackd --no-realtime --sync -t 2000 -n "$name" -d dummy -r 48000 -p "$period" >"$log_file" 2>&1 &
     echo $! >"$pid_file"
     for _ in $(seq 1 100); do
       if JACK_DEFAULT_SERVER="$name" timeout 2 jack_wait -c 2>/dev/null | grep -qx running; then
