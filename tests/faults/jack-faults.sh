@@ -46,7 +46,9 @@ cleanup() {
     # the same name registers, which it can only once the dead one is reaped: then start and
     # stop one, so the slot is free for everyone again.
     for _ in $(seq 1 100); do
-      [ -n "$server_pid" ] && [ -e "/proc/$server_pid" ] || break
+      if [ -z "$server_pid" ] || [ ! -e "/proc/$server_pid" ]; then
+        break
+      fi
       sleep 0.1
     done
     "$jack_script" start "$private_server" 256 >/dev/null 2>&1
@@ -111,7 +113,7 @@ case "$case_name" in
     send_error="(went away|does not exist).*(transfer stopped|block)"
     ;;
   server-kill | server-term | server-stop)
-    kill_signal=$(echo "${case_name#server-}" | tr a-z A-Z)
+    kill_signal=$(echo "${case_name#server-}" | tr '[:lower:]' '[:upper:]')
     size=300000
     device_args+=(--pace 2)
     send_args=(--timeout 5)
@@ -135,7 +137,7 @@ wait_for_line '^ready' 100 "$work/device.out" || fail "device not ready within 1
 
 if [ -n "$flood_per_cycle" ]; then
   # Both ends are flooded: the sender's input port and the device's.
-  "$flood" --name "flood-$$" --to "^(movrin-send[^:]*:in-[0-9]+|$name[^:]*:in)\$" \
+  "$flood" --name "flood-$$" --to "^(movrin-send[^:]*:in-[0-9]+|${name}[^:]*:in)\$" \
     --per-cycle "$flood_per_cycle" --seed "$$" >"$work/flood.out" 2>"$work/flood.err" &
   flood_pid=$!
   wait_for_line '^joined' 100 "$work/flood.out" || fail "flood did not reach the device"
