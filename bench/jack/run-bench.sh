@@ -84,7 +84,7 @@ awk -v blocks="$blocks" -v s="$((t1 - t0))" -v r="$((t2 - t1))" \
   -v user="$user" -v sys="$sys" -v wall="$wall" 'BEGIN {
   sms = s / 1e6; rms = r / 1e6
   printf "JACK dummy driver, 48 kHz, period 256 (5.33 ms); 1 MiB image = %d blocks\n", blocks
-  printf "  movrin-send (fresh port per message): %8.1f ms total, %6.2f ms/block\n", sms, sms / blocks
+  printf "  movrin-send (waits for each message to play out): %8.1f ms total, %6.2f ms/block\n", sms, sms / blocks
   printf "  reference sender (one port kept open): %7.1f ms total, %6.2f ms/block\n", rms, rms / blocks
   printf "  ratio movrin-send / reference:        %6.2f\n", sms / rms
   printf "64 KiB at DIN pace: movrin-send CPU %.2f s user + %.2f s sys over %.2f s wall = %.1f%%\n",
