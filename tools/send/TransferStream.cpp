@@ -12,6 +12,10 @@ std::vector<std::uint8_t> TransferStream(std::span<const std::uint8_t> image) {
     return {};
   }
   engine.AnnounceResult(true);
+  // The stream's final size is known: one allocation instead of a doubling series.
+  const BlockPlan& plan = engine.plan();
+  stream.reserve(stream.size() + static_cast<std::size_t>(plan.packedLength) +
+                 static_cast<std::size_t>(plan.blockCount) * kBlockOverhead);
   // Play the device: one ready note, then a request for every block.
   if (engine.OnShortMessage(ReadyNote).kind != TransferEngine::Step::Kind::StartSending) {
     return {};
