@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -167,6 +168,8 @@ class WindowJackFault : public ::testing::Test {
 
   // Starts the device; true once its ports are there.
   bool StartDevice(const QStringList& args) {
+    // A test that dies (a sanitizer halting it, say) must not leave the device running.
+    device_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     device_.start(QStringLiteral(MOVRIN_DEVICE_PATH),
                   QStringList{QStringLiteral("--name"), name_} + args);
     const QDeadlineTimer deadline(kDeviceReadyMs);
