@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "AlsaOutputPort.h"
 #include "JackClient.h"
 #include "JackOutputPort.h"
 
@@ -150,29 +151,20 @@ class JackOutput final : public MidiOutput {
 
 class AlsaOutput final : public MidiOutput {
  public:
-  explicit AlsaOutput(std::unique_ptr<RtObject<RtMidiOut>> rt) : rt_(std::move(rt)) {}
+  explicit AlsaOutput(std::unique_ptr<AlsaOutputPort> port) : port_(std::move(port)) {}
   MidiError Send(std::span<const std::uint8_t> message) override {
-    if (message.empty()) {
-      return MidiError::SendFailed;
-    }
-    const int before = rt_->sink.errors.load();
-    try {
-      rt_->midi->sendMessage(message.data(), message.size());
-    } catch (const std::exception&) {
-      return MidiError::SendFailed;
-    }
-    return rt_->sink.errors.load() == before ? MidiError::None : MidiError::SendFailed;
+    return port_->Send(message, kDrainTimeout);
   }
 
  private:
-  std::unique_ptr<RtObject<RtMidiOut>> rt_;
+  std::unique_ptr<AlsaOutputPort> port_;
 };
 
 }  // namespace
 
 struct RtMidiBackend::AlsaObjects {
   std::unique_ptr<RtObject<RtMidiIn>> sources;
-  std::unique_ptr<RtObject<RtMidiOut>> destinations;  // also sends, one port per message
+  std::unique_ptr<RtObject<RtMidiOut>> destinations;  // listing only: sends are our own
 };
 
 std::unique_ptr<RtMidiBackend> RtMidiBackend::Create(const std::string& clientName) {
@@ -188,6 +180,7 @@ std::unique_ptr<RtMidiBackend> RtMidiBackend::Create(const std::string& clientNa
   if (api == Api::Alsa && Compiled(RtMidi::LINUX_ALSA) &&
       // Without the device alsa-lib would print its own complaint before RtMidi throws.
       access(kAlsaSequencer, R_OK | W_OK) == 0) {
+    SilenceAlsaLibrary();
     auto objects = std::make_unique<AlsaObjects>();
     objects->sources = MakeRt<RtMidiIn>(RtMidi::LINUX_ALSA, clientName);
     objects->destinations = MakeRt<RtMidiOut>(RtMidi::LINUX_ALSA, clientName);
@@ -414,19 +407,11 @@ OpenOutputResult RtMidiBackend::OpenVirtualOutput(const std::string& portName) {
     }
     return {std::make_unique<JackOutput>(std::move(opened.port)), MidiError::None};
   }
-  auto rt = MakeRt<RtMidiOut>(RtMidi::LINUX_ALSA, clientName_);
-  if (rt == nullptr) {
-    return {nullptr, MidiError::Unavailable};
+  auto opened = AlsaOutputPort::Open(clientName_, portName, "");
+  if (opened.error != MidiError::None) {
+    return {nullptr, opened.error};
   }
-  try {
-    rt->midi->openVirtualPort(portName);
-  } catch (const std::exception&) {
-    return {nullptr, MidiError::OpenFailed};
-  }
-  if (rt->sink.errors.load() != 0) {
-    return {nullptr, MidiError::OpenFailed};
-  }
-  return {std::make_unique<AlsaOutput>(std::move(rt)), MidiError::None};
+  return {std::make_unique<AlsaOutput>(std::move(opened.port)), MidiError::None};
 }
 
 OpenOutputResult RtMidiBackend::OpenOutput(const MidiPortInfo& port) {
@@ -443,23 +428,11 @@ OpenOutputResult RtMidiBackend::OpenOutput(const MidiPortInfo& port) {
     }
     return {std::make_unique<JackOutput>(std::move(opened.port)), MidiError::None};
   }
-  const auto index = IndexOf(SystemPorts(true), port.name);
-  if (!index) {
-    return {nullptr, MidiError::NoSuchPort};
+  auto opened = AlsaOutputPort::Open(clientName_, NextPortName("out"), port.name);
+  if (opened.error != MidiError::None) {
+    return {nullptr, opened.error};
   }
-  auto rt = MakeRt<RtMidiOut>(RtMidi::LINUX_ALSA, clientName_);
-  if (rt == nullptr) {
-    return {nullptr, MidiError::Unavailable};
-  }
-  try {
-    rt->midi->openPort(*index, NextPortName("out"));
-  } catch (const std::exception&) {
-    return {nullptr, MidiError::OpenFailed};
-  }
-  if (rt->sink.errors.load() != 0 || !rt->midi->isPortOpen()) {
-    return {nullptr, MidiError::OpenFailed};
-  }
-  return {std::make_unique<AlsaOutput>(std::move(rt)), MidiError::None};
+  return {std::make_unique<AlsaOutput>(std::move(opened.port)), MidiError::None};
 }
 
 MidiError RtMidiBackend::SendSysEx(const MidiPortInfo& port,
@@ -500,29 +473,13 @@ MidiError RtMidiBackend::SendSysExJack(const MidiPortInfo& port,
 
 MidiError RtMidiBackend::SendSysExAlsa(const MidiPortInfo& port,
                                        std::span<const std::uint8_t> message) {
-  RtObject<RtMidiOut>& out = *alsa_->destinations;
-  const auto index = IndexOf(SystemPorts(true), port.name);
-  if (!index) {
-    return MidiError::NoSuchPort;
+  // One port per message, closed again at once: some systems let only one client at a time
+  // hold a device.
+  auto opened = AlsaOutputPort::Open(clientName_, "sysex-out", port.name);
+  if (opened.error != MidiError::None) {
+    return opened.error;
   }
-  out.sink.errors.store(0);
-  MidiError error = MidiError::None;
-  try {
-    out.midi->openPort(*index, "sysex-out");
-    if (out.sink.errors.load() != 0 || !out.midi->isPortOpen()) {
-      error = MidiError::OpenFailed;
-    } else {
-      // The sequencer copies the event and drains its output buffer before this returns.
-      out.midi->sendMessage(message.data(), message.size());
-      if (out.sink.errors.load() != 0) {
-        error = MidiError::SendFailed;
-      }
-    }
-    out.midi->closePort();
-  } catch (const std::exception&) {
-    error = MidiError::SendFailed;
-  }
-  return error;
+  return opened.port->Send(message, kDrainTimeout);
 }
 
 std::unique_ptr<MidiBackend> CreateSystemMidiBackend(const std::string& clientName) {

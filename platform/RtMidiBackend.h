@@ -1,7 +1,7 @@
 #pragma once
 
-// The system's MIDI on Linux: the ALSA sequencer through RtMidi, or a running JACK server
-// (RtMidi for input, our own JACK output for sends), or nothing at all. Call it from one thread;
+// The system's MIDI on Linux: the ALSA sequencer or a running JACK server (RtMidi for listing
+// and input, our own outputs for sends on both), or nothing at all. Call it from one thread;
 // input handlers run on RtMidi's or JACK's thread.
 
 #include <cstdint>
