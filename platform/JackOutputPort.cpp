@@ -123,6 +123,11 @@ MidiError JackOutputPort::Send(std::span<const std::uint8_t> message,
     if (dropped_.load() == record.sequence) {
       return MidiError::SendFailed;
     }
+    if (unconnected_.load() == record.sequence) {
+      // The peer left (or was cut off) between the check above and the cycle.
+      const MidiError error = CheckPeer();
+      return error != MidiError::None ? error : MidiError::SendFailed;
+    }
     if (client_->serverGone() || Clock::now() > deadline) {
       // However late the process thread wakes up, this message must not go out any more.
       discardUpTo_.store(record.sequence);
@@ -130,8 +135,9 @@ MidiError JackOutputPort::Send(std::span<const std::uint8_t> message,
     }
     std::this_thread::sleep_for(kPollInterval);
   }
-  // JACK gives no error for a peer that vanished while the message was in flight.
-  return CheckPeer();
+  // Written while connected, in a cycle that has ended: the peer has read it, whatever it did
+  // afterwards.
+  return MidiError::None;
 }
 
 int JackOutputPort::Process(jack_nframes_t frames, void* self) {
@@ -148,20 +154,32 @@ void JackOutputPort::RunCycle(jack_nframes_t frames) {
 
   std::size_t tail = ringTail_.load(std::memory_order_relaxed);
   const std::size_t head = ringHead_.load(std::memory_order_acquire);
+  // Read once per cycle, only when there is something to write. In the process thread JACK
+  // answers from the graph this cycle runs on, without waiting for pending changes.
+  std::optional<bool> connected;
   while (head - tail >= sizeof(Record)) {
     Record record{};
     RingCopyOut(tail, &record, sizeof record);
     const std::size_t next = tail + sizeof record + record.size;
     if (record.sequence > discardUpTo_.load()) {
-      jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, record.size);
-      if (event == nullptr && jack_midi_get_event_count(buffer) > 0) {
-        break;  // the buffer is full for this cycle; the rest waits for the next one
+      if (!connected) {
+        connected =
+            destination_.empty() || jack_port_connected_to(port_, destination_.c_str()) != 0;
       }
-      if (event == nullptr) {
-        dropped_.store(record.sequence);  // larger than any port buffer
+      if (!*connected) {
+        // Played to nobody it would count as sent; kept, it would reach a later peer out of turn.
+        unconnected_.store(record.sequence);
       } else {
-        RingCopyOut(tail + sizeof record, event, record.size);
-        written_ = record.sequence;
+        jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, record.size);
+        if (event == nullptr && jack_midi_get_event_count(buffer) > 0) {
+          break;  // the buffer is full for this cycle; the rest waits for the next one
+        }
+        if (event == nullptr) {
+          dropped_.store(record.sequence);  // larger than any port buffer
+        } else {
+          RingCopyOut(tail + sizeof record, event, record.size);
+          written_ = record.sequence;
+        }
       }
     }
     tail = next;

@@ -40,7 +40,10 @@ class JackOutputPort {
   JackOutputPort& operator=(const JackOutputPort&) = delete;
 
   // With a drain timeout: returns once the message has been played out. Without: once it is
-  // queued for the next cycle. Either way a connected port checks its peer before and after.
+  // queued for the next cycle. A port with a destination checks its peer before queueing, and
+  // the process callback writes a message only while the port is connected there: a message
+  // written in a cycle that has ended was delivered, even if the peer closed right after (a
+  // device that reboots once it has the last block).
   [[nodiscard]] MidiError Send(std::span<const std::uint8_t> message,
                                std::optional<std::chrono::milliseconds> drainTimeout);
 
@@ -80,6 +83,7 @@ class JackOutputPort {
   // Written by the process callback, read by senders.
   std::atomic<std::uint64_t> played_{0};       // written in a cycle that has ended
   std::atomic<std::uint64_t> dropped_{0};      // last one too large for a port buffer
+  std::atomic<std::uint64_t> unconnected_{0};  // last one not written: no peer at that cycle
   std::atomic<std::uint64_t> discardUpTo_{0};  // written by senders that gave up
   std::uint64_t written_ = 0;                  // process callback only
 };

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -218,6 +219,38 @@ TEST_P(JackVanish, SendAfterThePeerVanishedFailsAndLeavesNothingBehind) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, JackVanish, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "kept_open" : "one_shot"; });
+
+class JackPeerLeaves : public ::testing::TestWithParam<bool> {};
+
+// A device that closes its input as soon as a message is in (firmware rebooting after the last
+// block): the message was delivered, so the send succeeded. Several rounds, because the close
+// races the sender's return.
+TEST_P(JackPeerLeaves, MessageDeliveredJustBeforeThePeerClosedCountsAsSent) {
+  auto host = JackBackend(Unique("host"));
+  host->KeepJackOutputOpen(GetParam());
+  for (std::uint8_t round = 0; round < 8; ++round) {
+    Device device(Unique("dev"));
+    device.OpenIn();
+    const auto port = Find(host->ListOutputs(), device.client, "in");
+    ASSERT_TRUE(port);
+    std::optional<Bytes> arrived;
+    std::thread closer([&] {
+      arrived = device.received.WaitPop(kWatchdog);
+      device.in.reset();
+    });
+    const Bytes message = SysEx(1038, round);
+    const MidiError sent = host->SendSysEx(*port, message);
+    closer.join();
+    EXPECT_EQ(sent, MidiError::None) << "round " << int{round};
+    EXPECT_EQ(arrived, message) << "round " << int{round};
+    // Gone now: the next message must not count as sent.
+    EXPECT_EQ(host->SendSysEx(*port, SysEx(14, round)), MidiError::NoSuchPort)
+        << "round " << int{round};
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, JackPeerLeaves, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "kept_open" : "one_shot"; });
 
 TEST(JackMidi, KeptOpenOutputHandsOverInOrderAndReportsAVanishedPeer) {
