@@ -112,9 +112,10 @@ class RtInputPort final : public MidiInput {
   void Attach(std::unique_ptr<RtObject<RtMidiIn>> rt) {
     rt_ = std::move(rt);
     rt_->midi->setCallback(&RtInputPort::OnMessage, this);
-    // Publishes this object to RtMidi's thread through the lock it takes for every message.
+    // Publishes this object to RtMidi's thread. The flag is atomic as well as locked: RtMidi's
+    // thread may already be polling, and the release makes everything set above visible to it.
     std::lock_guard lock(mutex_);
-    attached_ = true;
+    attached_.store(true, std::memory_order_release);
   }
   [[nodiscard]] RtObject<RtMidiIn>& rt() { return *rt_; }
 
@@ -122,7 +123,8 @@ class RtInputPort final : public MidiInput {
   static void OnMessage(double /*delta*/, std::vector<unsigned char>* message, void* self) {
     auto* port = static_cast<RtInputPort*>(self);
     std::lock_guard lock(port->mutex_);
-    if (!port->attached_ || port->closed_ || message == nullptr || message->empty()) {
+    if (!port->attached_.load(std::memory_order_acquire) || port->closed_ || message == nullptr ||
+        message->empty()) {
       return;
     }
     try {
@@ -132,7 +134,7 @@ class RtInputPort final : public MidiInput {
   }
 
   std::mutex mutex_;
-  bool attached_ = false;
+  std::atomic<bool> attached_ = false;
   bool closed_ = false;
   Deliver deliver_;
   std::unique_ptr<RtObject<RtMidiIn>> rt_;
