@@ -3,13 +3,42 @@
 #include <cstring>
 #include <mutex>
 
+#if defined(__SANITIZE_THREAD__)
+#define MOVRIN_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define MOVRIN_TSAN 1
+#endif
+#endif
+
+#if defined(MOVRIN_TSAN)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
 namespace movrin {
 
 namespace {
 
 void Quiet(const char* /*message*/) {}
 
+#if defined(MOVRIN_TSAN)
+char cycleOrder;  // stands for JACK's graph order
+#endif
+
 }  // namespace
+
+void JackClient::CycleBegins() {
+#if defined(MOVRIN_TSAN)
+  __tsan_acquire(&cycleOrder);
+#endif
+}
+
+void JackClient::CycleEnds() {
+#if defined(MOVRIN_TSAN)
+  __tsan_release(&cycleOrder);
+#endif
+}
 
 void JackClient::SilenceLibrary() {
   static std::once_flag once;

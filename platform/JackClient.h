@@ -25,6 +25,13 @@ class JackClient {
   // not print "Cannot connect to server socket" on every probe.
   static void SilenceLibrary();
 
+  // ThreadSanitizer cannot see how JACK orders the process callbacks of clients (futexes in
+  // shared memory, inside a library it does not instrument), so a port buffer written by one
+  // of our clients and read by another in this process looks unsynchronised. Process callbacks
+  // call these at their start and end; outside such builds they do nothing.
+  static void CycleBegins();
+  static void CycleEnds();
+
   [[nodiscard]] jack_client_t* get() const { return client_; }
   // The server went away; every later call on this client is futile.
   [[nodiscard]] bool serverGone() const { return serverGone_.load(); }

@@ -141,7 +141,9 @@ MidiError JackOutputPort::Send(std::span<const std::uint8_t> message,
 }
 
 int JackOutputPort::Process(jack_nframes_t frames, void* self) {
+  JackClient::CycleBegins();
   static_cast<JackOutputPort*>(self)->RunCycle(frames);
+  JackClient::CycleEnds();
   return 0;
 }
 

@@ -8,23 +8,20 @@
 #include <cctype>
 #include <chrono>
 #include <mutex>
-#include <thread>
 
 #include "AlsaOutputPort.h"
 #include "JackClient.h"
+#include "JackInputPort.h"
 #include "JackOutputPort.h"
 
 namespace movrin {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Generous: a 1038-byte block needs one JACK period; a stalled graph must still end the send.
 constexpr milliseconds kDrainTimeout{2000};
-constexpr milliseconds kConnectTimeout{1000};
-constexpr auto kPollInterval = std::chrono::milliseconds{1};
 constexpr const char* kAlsaSequencer = "/dev/snd/seq";
 
 // Takes RtMidi's errors instead of letting it print or throw. The input thread may report too.
@@ -139,6 +136,21 @@ class RtInputPort final : public MidiInput {
   Deliver deliver_;
   std::unique_ptr<RtObject<RtMidiIn>> rt_;
 };
+
+class JackInput final : public MidiInput {
+ public:
+  explicit JackInput(std::unique_ptr<JackInputPort> port) : port_(std::move(port)) {}
+
+ private:
+  std::unique_ptr<JackInputPort> port_;
+};
+
+// What RtMidi's ignoreTypes(false, true, true) let through on a virtual input: everything but
+// timing (MTC quarter frame, clock) and active sensing.
+bool KeptOnVirtualInput(std::span<const std::uint8_t> message) {
+  const std::uint8_t status = message.front();
+  return status != 0xF1 && status != 0xF8 && status != 0xFE;
+}
 
 class JackOutput final : public MidiOutput {
  public:
@@ -318,7 +330,21 @@ OpenInputResult RtMidiBackend::OpenInput(const MidiPortInfo& port, ShortMessageH
   if (!index || IsOwnPort(port.name)) {
     return {nullptr, MidiError::NoSuchPort};
   }
-  const RtMidi::Api api = api_ == Api::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
+  const std::string portName = NextPortName("in");
+  if (api_ == Api::Jack) {
+    // Our own input: RtMidi's unregisters its port while its process callback may still read it.
+    auto opened =
+        JackInputPort::Open(clientName_, portName, port.name,
+                            [handler = std::move(handler)](std::span<const std::uint8_t> message) {
+                              if (const auto value = ShortMessageValue(message)) {
+                                handler(*value);
+                              }
+                            });
+    if (opened.error != MidiError::None) {
+      return {nullptr, opened.error};
+    }
+    return {std::make_unique<JackInput>(std::move(opened.port)), MidiError::None};
+  }
   // The port object first, so that RtMidi's thread starts after it exists.
   auto input = std::make_unique<RtInputPort>(
       [handler = std::move(handler)](std::span<const std::uint8_t> message) {
@@ -326,13 +352,12 @@ OpenInputResult RtMidiBackend::OpenInput(const MidiPortInfo& port, ShortMessageH
           handler(*value);
         }
       });
-  auto rt = MakeRt<RtMidiIn>(api, clientName_);
+  auto rt = MakeRt<RtMidiIn>(RtMidi::LINUX_ALSA, clientName_);
   if (rt == nullptr) {
     return {nullptr, MidiError::Unavailable};
   }
   input->Attach(std::move(rt));
   RtObject<RtMidiIn>& in = input->rt();
-  const std::string portName = NextPortName("in");
   try {
     in.midi->ignoreTypes(true, true, true);
     in.midi->openPort(*index, portName);
@@ -342,29 +367,6 @@ OpenInputResult RtMidiBackend::OpenInput(const MidiPortInfo& port, ShortMessageH
   if (in.sink.errors.load() != 0 || !in.midi->isPortOpen()) {
     return {nullptr, MidiError::OpenFailed};
   }
-  if (api_ == Api::Jack) {
-    // RtMidi marks the port open even when jack_connect failed, and the index may have named
-    // another port by then: insist on a connection from the named port to ours.
-    const auto ours = [&](const std::string& peer) {
-      return IsOwnPort(peer) && peer.size() > portName.size() &&
-             peer.compare(peer.size() - portName.size() - 1, std::string::npos, ":" + portName) ==
-                 0;
-    };
-    const auto deadline = Clock::now() + kConnectTimeout;
-    for (;;) {
-      const auto peers = jack_->ConnectionsOf(port.name);
-      if (std::any_of(peers.begin(), peers.end(), ours)) {
-        break;
-      }
-      if (!jack_->HasMidiPort(port.name, JackPortIsOutput)) {
-        return {nullptr, MidiError::NoSuchPort};
-      }
-      if (Clock::now() > deadline || jack_->serverGone()) {
-        return {nullptr, MidiError::OpenFailed};
-      }
-      std::this_thread::sleep_for(kPollInterval);
-    }
-  }
   return {std::move(input), MidiError::None};
 }
 
@@ -373,19 +375,29 @@ OpenInputResult RtMidiBackend::OpenVirtualInput(const std::string& portName,
   if (!Reachable()) {
     return {nullptr, MidiError::Unavailable};
   }
+  if (api_ == Api::Jack) {
+    auto opened =
+        JackInputPort::Open(clientName_, portName, "",
+                            [handler = std::move(handler)](std::span<const std::uint8_t> message) {
+                              if (KeptOnVirtualInput(message)) {
+                                handler(message);
+                              }
+                            });
+    if (opened.error != MidiError::None) {
+      return {nullptr, opened.error};
+    }
+    return {std::make_unique<JackInput>(std::move(opened.port)), MidiError::None};
+  }
   auto input = std::make_unique<RtInputPort>(std::move(handler));
-  auto rt =
-      MakeRt<RtMidiIn>(api_ == Api::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK, clientName_);
+  auto rt = MakeRt<RtMidiIn>(RtMidi::LINUX_ALSA, clientName_);
   if (rt == nullptr) {
     return {nullptr, MidiError::Unavailable};
   }
   input->Attach(std::move(rt));
   RtObject<RtMidiIn>& in = input->rt();
   try {
-    if (api_ == Api::Alsa) {
-      // Blocks are larger than RtMidi's default ALSA buffer of 1024 bytes.
-      in.midi->setBufferSize(2048, 4);
-    }
+    // Blocks are larger than RtMidi's default ALSA buffer of 1024 bytes.
+    in.midi->setBufferSize(2048, 4);
     in.midi->ignoreTypes(false, true, true);
     in.midi->openVirtualPort(portName);
   } catch (const std::exception&) {

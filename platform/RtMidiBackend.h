@@ -1,8 +1,8 @@
 #pragma once
 
-// The system's MIDI on Linux: the ALSA sequencer or a running JACK server (RtMidi for listing
-// and input, our own outputs for sends on both), or nothing at all. Call it from one thread;
-// input handlers run on RtMidi's or JACK's thread.
+// The system's MIDI on Linux: the ALSA sequencer or a running JACK server (RtMidi for ALSA
+// listing and input, our own JACK input and our own outputs on both), or nothing at all. Call it
+// from one thread; input handlers run on RtMidi's thread (ALSA) or our delivery thread (JACK).
 
 #include <cstdint>
 #include <memory>

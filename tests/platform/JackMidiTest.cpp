@@ -7,13 +7,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "JackInputPort.h"
+#include "JackOutputPort.h"
 #include "MidiInbox.h"
 #include "RtMidiBackend.h"
 
@@ -269,6 +273,122 @@ TEST(JackMidi, KeptOpenOutputHandsOverInOrderAndReportsAVanishedPeer) {
   }
   device.reset();
   EXPECT_EQ(output.port->Send(SysEx(14, 0)), MidiError::NoSuchPort);
+}
+
+TEST(JackMidi, VirtualInputPassesWhatTheDeviceNeedsInOrder) {
+  Device device(Unique("dev"));
+  device.OpenIn();
+  auto host = JackBackend(Unique("host"));
+  const auto port = Find(host->ListOutputs(), device.client, "in");
+  ASSERT_TRUE(port);
+  auto output = host->OpenOutput(*port);
+  ASSERT_EQ(output.error, MidiError::None);
+
+  const Bytes block = SysEx(1038, 9);
+  const std::vector<Bytes> sent = {{0x90, 0x3C, 0x11}, {0xF8},       block,  {0xFE},
+                                   {0xF1, 0x20},       {0xC0, 0x05}, {0xF6}, {0x80, 0x3C, 0x00}};
+  for (const Bytes& message : sent) {
+    ASSERT_EQ(output.port->Send(message), MidiError::None);
+  }
+  // Timing and active sensing stay out, as they always did for the device.
+  const std::vector<Bytes> expected = {
+      {0x90, 0x3C, 0x11}, block, {0xC0, 0x05}, {0xF6}, {0x80, 0x3C, 0x00}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(device.received.WaitPop(kWatchdog), expected[i]) << "message " << i;
+  }
+  EXPECT_FALSE(device.received.WaitPop(milliseconds{0}));
+}
+
+// Closing an input while blocks stream in: the process callback must be stopped before the
+// port goes, and nothing is handed on after the close returned. Many rounds, because the close
+// races JACK's thread.
+TEST(JackMidi, VirtualInputClosedWhileBlocksArriveStopsCleanly) {
+  auto host = JackBackend(Unique("host"));
+  for (int round = 0; round < 20; ++round) {
+    Device device(Unique("dev"));
+    std::atomic<bool> closed{false};
+    std::atomic<int> lateCalls{0};
+    std::atomic<int> calls{0};
+    auto opened =
+        device.backend->OpenVirtualInput("in", [&](std::span<const std::uint8_t> /*message*/) {
+          if (closed.load()) {
+            ++lateCalls;
+          }
+          ++calls;
+        });
+    ASSERT_EQ(opened.error, MidiError::None);
+    const auto port = Find(host->ListOutputs(), device.client, "in");
+    ASSERT_TRUE(port);
+    auto output = host->OpenOutput(*port);
+    ASSERT_EQ(output.error, MidiError::None);
+    std::atomic<bool> stop{false};
+    std::thread sender([&] {
+      std::uint8_t seed = 0;
+      while (!stop.load()) {
+        if (output.port->Send(SysEx(1038, seed++)) != MidiError::None) {
+          std::this_thread::sleep_for(std::chrono::microseconds{200});
+        }
+      }
+    });
+    const auto deadline = std::chrono::steady_clock::now() + kWatchdog;
+    while (calls.load() < round % 5 + 1 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds{100});
+    }
+    EXPECT_GT(calls.load(), round % 5) << "round " << round << ": no traffic";
+    opened.port.reset();
+    closed.store(true);
+    stop.store(true);
+    sender.join();
+    EXPECT_EQ(lateCalls.load(), 0) << "round " << round;
+  }
+}
+
+// A handler that falls behind: what does not fit is dropped and counted, never reordered, and
+// the port keeps working.
+TEST(JackMidi, InputThatFallsBehindDropsAndCountsButKeepsOrder) {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool go = false;
+  std::vector<std::uint8_t> seeds;
+  std::atomic<std::size_t> arrived{0};
+  auto input = JackInputPort::Open(Unique("dev"), "in", "", [&](std::span<const std::uint8_t> m) {
+    std::unique_lock lock(mutex);
+    released.wait_for(lock, kWatchdog, [&] { return go; });
+    seeds.push_back(m[1]);
+    ++arrived;
+  });
+  ASSERT_EQ(input.error, MidiError::None);
+  auto output = JackOutputPort::Open(Unique("host"), "out", input.port->fullName());
+  ASSERT_EQ(output.error, MidiError::None);
+
+  constexpr std::size_t kSent = 200;  // three times what the ring holds
+  for (std::size_t i = 0; i < kSent; ++i) {
+    ASSERT_EQ(output.port->Send(SysEx(1038, static_cast<std::uint8_t>(i)), milliseconds{5000}),
+              MidiError::None)
+        << "message " << i;
+  }
+  {
+    std::lock_guard lock(mutex);
+    go = true;
+  }
+  released.notify_all();
+  const auto deadline = std::chrono::steady_clock::now() + kWatchdog;
+  while (arrived.load() + input.port->dropped() < kSent &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds{1});
+  }
+  EXPECT_EQ(arrived.load() + input.port->dropped(), kSent);
+  EXPECT_GT(input.port->dropped(), 0u);
+  std::lock_guard lock(mutex);
+  // SysEx() puts (seed + 7) & 0x7F right after the start byte: what arrived is a subsequence.
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < seeds.size(); ++i) {
+    while (next < kSent && static_cast<std::uint8_t>((next + 7) & 0x7F) != seeds[i]) {
+      ++next;
+    }
+    EXPECT_LT(next, kSent) << "message " << i << " out of order";
+    ++next;
+  }
 }
 
 TEST(JackMidi, HandlerIsNeverCalledAfterTheInputIsDestroyed) {
