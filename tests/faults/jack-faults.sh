@@ -169,8 +169,8 @@ if [ "$kill_signal" = STOP ]; then
     done
     if ! kill -0 "$send_pid" 2>/dev/null; then
       echo "known fault: with the JACK server stopped (SIGSTOP), movrin-send gives up (timeout)" \
-        "but then blocks closing its RtMidi JACK input (RtInputPort destructor," \
-        "platform/RtMidiBackend.cpp, from TransferRunner's finish, tools/send/TransferRunner.cpp)" \
+        "but then blocks closing its JACK input (JackInputPort destructor: closing a JACK" \
+        "client waits for the server; from TransferRunner's finish, tools/send/TransferRunner.cpp)" \
         "until the server runs again; it printed: $(cat "$work/send.err")"
       exit 77
     fi
