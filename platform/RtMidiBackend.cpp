@@ -152,6 +152,19 @@ bool KeptOnVirtualInput(std::span<const std::uint8_t> message) {
   return status != 0xF1 && status != 0xF8 && status != 0xFE;
 }
 
+// An input on a fresh ALSA RtMidiIn, not yet opened. The port object comes first, so that
+// RtMidi's thread starts after it exists. Null when no RtMidi client could be made.
+std::unique_ptr<RtInputPort> AttachedAlsaInput(const std::string& clientName,
+                                               RtInputPort::Deliver deliver) {
+  auto input = std::make_unique<RtInputPort>(std::move(deliver));
+  auto rt = MakeRt<RtMidiIn>(RtMidi::LINUX_ALSA, clientName);
+  if (rt == nullptr) {
+    return nullptr;
+  }
+  input->Attach(std::move(rt));
+  return input;
+}
+
 class JackOutput final : public MidiOutput {
  public:
   explicit JackOutput(std::unique_ptr<JackOutputPort> port) : port_(std::move(port)) {}
@@ -345,18 +358,15 @@ OpenInputResult RtMidiBackend::OpenInput(const MidiPortInfo& port, ShortMessageH
     }
     return {std::make_unique<JackInput>(std::move(opened.port)), MidiError::None};
   }
-  // The port object first, so that RtMidi's thread starts after it exists.
-  auto input = std::make_unique<RtInputPort>(
-      [handler = std::move(handler)](std::span<const std::uint8_t> message) {
+  auto input = AttachedAlsaInput(
+      clientName_, [handler = std::move(handler)](std::span<const std::uint8_t> message) {
         if (const auto value = ShortMessageValue(message)) {
           handler(*value);
         }
       });
-  auto rt = MakeRt<RtMidiIn>(RtMidi::LINUX_ALSA, clientName_);
-  if (rt == nullptr) {
+  if (input == nullptr) {
     return {nullptr, MidiError::Unavailable};
   }
-  input->Attach(std::move(rt));
   RtObject<RtMidiIn>& in = input->rt();
   try {
     in.midi->ignoreTypes(true, true, true);
@@ -388,12 +398,10 @@ OpenInputResult RtMidiBackend::OpenVirtualInput(const std::string& portName,
     }
     return {std::make_unique<JackInput>(std::move(opened.port)), MidiError::None};
   }
-  auto input = std::make_unique<RtInputPort>(std::move(handler));
-  auto rt = MakeRt<RtMidiIn>(RtMidi::LINUX_ALSA, clientName_);
-  if (rt == nullptr) {
+  auto input = AttachedAlsaInput(clientName_, std::move(handler));
+  if (input == nullptr) {
     return {nullptr, MidiError::Unavailable};
   }
-  input->Attach(std::move(rt));
   RtObject<RtMidiIn>& in = input->rt();
   try {
     // Blocks are larger than RtMidi's default ALSA buffer of 1024 bytes.
