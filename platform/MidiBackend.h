@@ -109,6 +109,11 @@ class MidiBackend {
   // and played out, or with the reason it was not.
   [[nodiscard]] virtual MidiError SendSysEx(const MidiPortInfo& port,
                                             std::span<const std::uint8_t> message) = 0;
+
+  // How many times the MIDI system reported that it fell behind (JACK's xruns) since this
+  // backend was created; a cycle missed that way may have lost MIDI. 0 where there is no such
+  // report. Callable from any thread.
+  [[nodiscard]] virtual std::uint64_t XrunCount() const { return 0; }
 };
 
 // The system's MIDI: the ALSA sequencer when it is there, else JACK, else a backend with no
