@@ -1,7 +1,7 @@
 #pragma once
 
-// Reading an image file whole, and listing the images of the data folder. A file that cannot be
-// read completely is refused: a partly read image must never reach a device.
+// What reading an image file can end in, and listing the images of the data folder. The reading
+// itself needs the system's file calls and lives in the platform layer (ImageFileReader.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -27,10 +27,6 @@ struct ImageFileResult {
 
   [[nodiscard]] bool ok() const { return error == FileError::None; }
 };
-
-// Reads the whole file in one go. Files longer than maxLength are refused before any read.
-[[nodiscard]] ImageFileResult ReadImageFile(const std::filesystem::path& path,
-                                            std::uint64_t maxLength);
 
 [[nodiscard]] std::string Describe(FileError error);
 

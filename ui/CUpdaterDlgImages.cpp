@@ -8,7 +8,7 @@
 
 #include "CUpdaterDlg.h"
 #include "ImageCheck.h"
-#include "ImageFile.h"
+#include "ImageFileReader.h"
 #include "Strings.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ImageCheck.h"
-#include "ImageFile.h"
+#include "ImageFileReader.h"
 #include "MidiBackend.h"
 #include "MidiInbox.h"
 #include "PortResolver.h"

@@ -11,7 +11,7 @@
 
 #include "BlockPlan.h"
 #include "ImageCheck.h"
-#include "ImageFile.h"
+#include "ImageFileReader.h"
 #include "Packing.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageFile.h"
+#include "ImageFileReader.h"
 
 namespace movrin {
 namespace {

@@ -9,7 +9,7 @@
 #include "DeviceArguments.h"
 #include "DeviceSession.h"
 #include "ImageCheck.h"
-#include "ImageFile.h"
+#include "ImageFileReader.h"
 #include "VirtualDevice.h"
 
 namespace movrin {

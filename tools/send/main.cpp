@@ -13,7 +13,7 @@
 #include "AtomicFile.h"
 #include "Hex32.h"
 #include "ImageCheck.h"
-#include "ImageFile.h"
+#include "ImageFileReader.h"
 #include "ImageSummary.h"
 #include "MidiBackend.h"
 #include "PortResolver.h"
