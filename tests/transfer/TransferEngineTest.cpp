@@ -123,27 +123,23 @@ TEST(TransferEngine, FailedBlockStopsTheTransfer) {
   EXPECT_EQ(engine.OnShortMessage(ReadyNote).kind, Kind::Ignore);
 }
 
-TEST(TransferEngine, FailedAnnounceEndsTheAttempt) {
-  TransferEngine engine;
-  (void)engine.Begin(Image(10));
-  engine.AnnounceResult(false);
-  EXPECT_EQ(engine.state(), State::Failed);
-  EXPECT_EQ(engine.OnShortMessage(ReadyNote).kind, Kind::Ignore);
-}
-
-TEST(TransferEngine, RefusesEmptyImages) {
-  TransferEngine engine;
-  EXPECT_TRUE(engine.Begin({}).empty());
-  EXPECT_EQ(engine.state(), State::Failed);
-  EXPECT_EQ(engine.OnShortMessage(ReadyNote).kind, Kind::Ignore);
-}
-
-TEST(TransferEngine, StrayNotesAfterCompletionSendNothing) {
-  TransferEngine engine;
-  (void)RunToCompletion(engine, Image(100));
-  EXPECT_EQ(engine.OnShortMessage(ReadyNote).kind, Kind::Ignore);
-  EXPECT_EQ(engine.OnShortMessage(NextNote).kind, Kind::Ignore);
-  EXPECT_TRUE(engine.BuildBlock(0).empty());
+// However an attempt ends, nothing more goes out, whatever the device says.
+TEST(TransferEngine, NothingGoesOutAfterAnEnd) {
+  TransferEngine announceFailed;
+  (void)announceFailed.Begin(Image(10));
+  announceFailed.AnnounceResult(false);
+  TransferEngine empty;
+  EXPECT_TRUE(empty.Begin({}).empty());
+  TransferEngine completed;
+  (void)RunToCompletion(completed, Image(100));
+  for (TransferEngine* engine : {&announceFailed, &empty, &completed}) {
+    EXPECT_NE(engine->state(), State::Sending);
+    EXPECT_EQ(engine->OnShortMessage(ReadyNote).kind, Kind::Ignore);
+    EXPECT_EQ(engine->OnShortMessage(NextNote).kind, Kind::Ignore);
+    EXPECT_TRUE(engine->BuildBlock(0).empty());
+  }
+  EXPECT_EQ(announceFailed.state(), State::Failed);
+  EXPECT_EQ(empty.state(), State::Failed);
 }
 
 TEST(TransferEngine, BeginsAfreshAfterCompletionAndAfterAbort) {

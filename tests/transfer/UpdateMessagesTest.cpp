@@ -139,11 +139,5 @@ INSTANTIATE_TEST_SUITE_P(
         BadMessage{"HighPayloadByte", With(Block(16), 20, 0x80), ParseError::PayloadHighBit}),
     [](const auto& info) { return info.param.name; });
 
-TEST(UpdateMessages, LargestBlockIsAccepted) {
-  const ParsedMessage parsed = ParseUpdateMessage(Block(1024, 0x7F));
-  ASSERT_TRUE(parsed.ok());
-  EXPECT_EQ(parsed.payload.size(), 1024u);
-}
-
 }  // namespace
 }  // namespace movrin
