@@ -5,7 +5,8 @@
 #   pipewire.sh COMMAND [ARG...]
 set -uo pipefail
 for tool in pipewire pw-jack; do
-  command -v "$tool" >/dev/null || { echo "pipewire.sh: $tool not found (pipewire, pipewire-jack)" >&2; exit 1; }
+  command -v "$tool" >/dev/null ||
+    { echo "pipewire.sh: $tool not found (packages pipewire, pipewire-jack)" >&2; exit 1; }
 done
 if [ -r /dev/snd/seq ] && [ -w /dev/snd/seq ]; then
   echo "pipewire.sh: the ALSA sequencer is here, so the tools would not use JACK: skipped" >&2
