@@ -16,6 +16,8 @@ XDG_RUNTIME_DIR=$(mktemp -d "${TMPDIR:-/tmp}/movrin-pw.XXXXXX")
 export XDG_RUNTIME_DIR
 # Nothing of a desktop session: no bus to find, no display to start one on.
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS PIPEWIRE_REMOTE
+# For sanitizer builds: what PipeWire's own libraries leave behind.
+export LSAN_OPTIONS=suppressions=$(dirname "$0")/pipewire-lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}
 pipewire >"$XDG_RUNTIME_DIR/pipewire.log" 2>&1 &
 pw=$!
 trap 'kill "$pw" 2>/dev/null; wait "$pw" 2>/dev/null; rm -rf "$XDG_RUNTIME_DIR"' EXIT
