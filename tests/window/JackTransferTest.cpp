@@ -1,5 +1,6 @@
-// The window driven as a user would, over the system's MIDI (the test fixture's JACK server),
-// into movrin-device, which checks every byte it receives against the image file.
+// The window driven as a user would, over the system's MIDI (the test fixture's JACK server, or
+// the ALSA sequencer in tests/alsa's VM), into movrin-device, which checks every byte it
+// receives against the image file.
 
 #include <gtest/gtest.h>
 
