@@ -7,6 +7,8 @@ MOVRIN_PACKAGES=(
   clang clang-format libclang-rt-dev
   xvfb xauth fonts-wqy-zenhei xdg-utils
   fp-utils
+  # The ALSA tests' VM (scripts/alsa-vm) and the PipeWire tests.
+  qemu-system-x86 busybox-static cpio kmod alsa-utils pipewire pipewire-jack
 )
 
 # Installs whatever is missing, with sudo when not root.

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -40,19 +41,23 @@ std::string Unique(const std::string& stem) {
   return "movrin-" + stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
+// MOVRIN_TEST_MIDI_API=ALSA runs the same tests on the ALSA sequencer (tests/alsa, in a VM).
 std::unique_ptr<RtMidiBackend> JackBackend(const std::string& client) {
-  auto backend = RtMidiBackend::Create(client, RtMidiBackend::Api::Jack);
-  EXPECT_EQ(backend->ApiName(), "JACK") << "is JACK_DEFAULT_SERVER set by the fixture?";
+  const char* wanted = std::getenv("MOVRIN_TEST_MIDI_API");
+  const bool alsa = wanted != nullptr && std::string(wanted) == "ALSA";
+  auto backend =
+      RtMidiBackend::Create(client, alsa ? RtMidiBackend::Api::Alsa : RtMidiBackend::Api::Jack);
+  EXPECT_EQ(backend->ApiName(), alsa ? "ALSA" : "JACK") << "is the fixture's server running?";
   return backend;
 }
 
-// The port of `client` (or of its "-NN" sibling) called `shortName`.
+// The port of `client` (or of its "-NN" sibling) called `shortName`; ALSA adds " 130:0".
 std::optional<MidiPortInfo> Find(const std::vector<MidiPortInfo>& ports, const std::string& client,
                                  const std::string& shortName) {
   for (const MidiPortInfo& port : ports) {
     const auto colon = port.name.find(':');
     if (port.name.compare(0, client.size(), client) == 0 &&
-        port.name.substr(colon + 1) == shortName) {
+        port.name.substr(colon + 1, port.name.find(' ', colon) - colon - 1) == shortName) {
       return port;
     }
   }

@@ -1,5 +1,6 @@
-// The window driven as a user would, over the system's MIDI (the test fixture's JACK server),
-// into movrin-device, which checks every byte it receives against the image file.
+// The window driven as a user would, over the system's MIDI (the test fixture's JACK server, or
+// the ALSA sequencer in tests/alsa's VM), into movrin-device, which checks every byte it
+// receives against the image file.
 
 #include <gtest/gtest.h>
 
@@ -72,10 +73,10 @@ std::string Entries(const QComboBox* list) {
   return entries.join(QStringLiteral(", ")).toStdString();
 }
 
-// JACK may add a suffix to the client name ("name-01:in").
+// JACK may add a suffix to the client name ("name-01:in"), ALSA adds the address ("name:in 130:0").
 int PortEntry(const QComboBox* list, const QString& client, const QString& port) {
   for (int i = 0; i < list->count(); ++i) {
-    const QString text = list->itemText(i);
+    const QString text = list->itemText(i).section(QLatin1Char(' '), 0, 0);
     if (text.startsWith(client) && text.endsWith(QLatin1Char(':') + port)) {
       return i;
     }
