@@ -1,26 +1,25 @@
-// The help loader: one viewer look-up per run, a missing viewer remembered, and the help file
-// taken from below the current directory.
+// Help: one viewer look-up per run, a missing viewer remembered, the help file below the
+// current directory first, then the installed manual, and its HTML version without a viewer.
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <deque>
-#include <utility>
-#include <vector>
 
 #include "HtmlHelpLoader.h"
 
 namespace {
 
 struct FakeSystem {
-  explicit FakeSystem(QString found, std::deque<bool> startResults = {})
-      : viewer(std::move(found)), starts(std::move(startResults)) {}
-
+  explicit FakeSystem(QString found, std::deque<bool> results = {})
+      : viewer(std::move(found)), starts(std::move(results)) {}
   QString viewer;           // what the look-up finds; empty for none
   std::deque<bool> starts;  // results of successive launches; true once used up
   int lookups = 0;
-  std::vector<QStringList> launched;  // program followed by its arguments
+  QStringList launched;  // the file each launch was given
+  QList<QUrl> browsed;
 
   HtmlHelpLoader Loader() {
     return HtmlHelpLoader(
@@ -29,62 +28,79 @@ struct FakeSystem {
           return viewer;
         },
         [this](const QString& program, const QStringList& arguments) {
-          launched.push_back(QStringList{program} + arguments);
-          if (starts.empty()) {
-            return true;
+          EXPECT_EQ(program, viewer);
+          launched << QDir::cleanPath(arguments.value(0));
+          const bool started = starts.empty() || starts.front();
+          if (!starts.empty()) {
+            starts.pop_front();
           }
-          const bool started = starts.front();
-          starts.pop_front();
           return started;
         });
   }
-};
-
-// Makes a temporary directory the current one for the life of the object.
-class InTemporaryDirectory {
- public:
-  InTemporaryDirectory() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
-  ~InTemporaryDirectory() { QDir::setCurrent(m_previous); }
-  [[nodiscard]] QString Path() const { return QDir(m_dir.path()).canonicalPath(); }
-
- private:
-  QTemporaryDir m_dir;
-  QString m_previous;
 };
 
 }  // namespace
 
 TEST(HtmlHelpLoader, LooksTheViewerUpOnceAndRemembersWhatItFound) {
   struct Case {
-    const char* name;
     QString viewer;
     std::deque<bool> starts;
     std::vector<bool> results;  // of three presses
-    int launches;
   };
   for (const Case& c :
-       {Case{"viewer", "/usr/bin/xchm", {}, {true, true, true}, 3},
-        Case{"no viewer", "", {}, {false, false, false}, 0},
-        Case{"viewer fails to start once", "/usr/bin/xchm", {false}, {false, true, true}, 3}}) {
+       {Case{"/usr/bin/xchm", {}, {true, true, true}}, Case{"", {}, {false, false, false}},
+        Case{"/usr/bin/xchm", {false}, {false, true, true}}}) {
     FakeSystem system(c.viewer, c.starts);
     HtmlHelpLoader loader = system.Loader();
     for (std::size_t press = 0; press < c.results.size(); ++press) {
-      EXPECT_EQ(loader.Display("a.chm"), c.results[press]) << c.name << ", press " << press;
+      EXPECT_EQ(loader.Display("a.chm"), c.results[press]) << c.viewer.toStdString() << press;
     }
-    EXPECT_EQ(system.lookups, 1) << c.name;
-    EXPECT_EQ(system.launched.size(), static_cast<std::size_t>(c.launches)) << c.name;
-    for (const QStringList& call : system.launched) {
-      EXPECT_EQ(call.front(), c.viewer) << c.name;
-    }
+    EXPECT_EQ(system.lookups, 1);
+    EXPECT_EQ(system.launched.size(), c.viewer.isEmpty() ? 0 : 3);
+    EXPECT_EQ(loader.NoViewer(), c.viewer.isEmpty());
   }
 }
 
-TEST(HtmlHelpLoader, HelpFileIsTakenFromBelowTheCurrentDirectory) {
-  FakeSystem system("/usr/bin/xchm");
-  HtmlHelpLoader loader = system.Loader();
-  InTemporaryDirectory here;
-  OpenHelpFile(loader);
-  ASSERT_EQ(system.launched.size(), 1u);
-  ASSERT_EQ(system.launched[0].size(), 2);
-  EXPECT_EQ(QDir::cleanPath(system.launched[0][1]), here.Path() + "/Movrin Update/help.chm");
+// Started from the desktop menu the current directory is the home folder: the installed manual
+// stands in for a missing help file, and without a viewer the HTML manual opens in the browser.
+TEST(HtmlHelpLoader, OpensTheLocalHelpFileElseTheInstalledManual) {
+  QTemporaryDir dir;
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(dir.path()));
+  const QString here = QDir::current().canonicalPath();
+  const HelpFiles files{"Movrin Update/help.chm", here + "/doc/help.chm",
+                        here + "/doc/html/index.html"};
+  struct Row {
+    const char* present;  // "l" local, "c" installed CHM, "h" installed HTML
+    const char* viewer;
+    QString launched;  // empty: none
+    bool browsed;
+  };
+  for (const Row& row : {Row{"lch", "xchm", here + "/Movrin Update/help.chm", false},
+                         Row{"ch", "xchm", here + "/doc/help.chm", false},
+                         Row{"", "xchm", here + "/Movrin Update/help.chm", false},
+                         Row{"lch", "", {}, true}, Row{"lc", "", {}, false}}) {
+    SCOPED_TRACE(std::string(row.present) + row.viewer);
+    QDir(here + "/Movrin Update").removeRecursively();
+    QDir(here + "/doc").removeRecursively();
+    QDir(here).mkpath("Movrin Update");
+    QDir(here).mkpath("doc/html");
+    const QString present = QString::fromLatin1(row.present);
+    for (const auto& [flag, path] :
+         {std::pair{'l', files.local}, {'c', files.installedChm}, {'h', files.installedHtml}}) {
+      if (present.contains(QLatin1Char(flag))) {
+        QFile(path).open(QIODevice::WriteOnly);
+      }
+    }
+    FakeSystem system(row.viewer);
+    HtmlHelpLoader loader = system.Loader();
+    OpenHelpFile(loader, files, [&](const QUrl& url) {
+      system.browsed << url;
+      return true;
+    });
+    EXPECT_EQ(system.launched, row.launched.isEmpty() ? QStringList() : QStringList{row.launched});
+    EXPECT_EQ(system.browsed,
+              row.browsed ? QList<QUrl>{QUrl::fromLocalFile(files.installedHtml)} : QList<QUrl>());
+  }
+  QDir::setCurrent(previous);
 }

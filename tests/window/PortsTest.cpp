@@ -1,7 +1,7 @@
-// The device lists and what the window does when a port is missing or refuses a message.
+// The device lists: which ports a transfer uses, Refresh, and missing or refusing ports.
 
-#include "Protocol.h"
-#include "Strings.h"
+#include <QTest>
+
 #include "WindowFixture.h"
 
 namespace movrin::test {
@@ -27,49 +27,81 @@ TEST_F(PortsTest, ListsTheDefaultRouteFirstThenEveryPortAndSelectsTheFirstEntrie
   EXPECT_EQ(DeviceList("IDC_MIDI_IN")->currentIndex(), 0);
 }
 
-// Which entry the user chose decides where the messages go and where replies are heard.
+// The entries chosen decide where the messages go and where replies are heard; an entry keeps
+// the port it was made from when ports come and go after the lists were filled.
 TEST_F(PortsTest, SendUsesThePortsChosenInTheLists) {
   struct Row {
-    int outEntry;
-    int inEntry;
+    int out;
+    int in;
     const char* output;
     const char* input;
+    bool portsMove;
   };
-  const Row rows[] = {
-      {0, 0, "Synth A", "Keys In"},  // the default route
-      {1, 1, "Synth A", "Synth In"},
-      {2, 0, "Synth B", "Keys In"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.outEntry);
+  for (const Row row :
+       {Row{0, 0, "Synth A", "Keys In", false}, Row{1, 1, "Synth A", "Synth In", false},
+        Row{2, 0, "Synth B", "Keys In", false}, Row{2, 1, "Synth B", "Synth In", true}}) {
+    SCOPED_TRACE(row.out * 10 + row.in);
     WriteImage("a.bin", MakeImage(10));
-    midi_.ClearSent();
+    midi_.SetOutputs({{"Synth A"}, {"Synth B"}});
+    midi_.SetInputs({{"Keys In"}, {"Synth In"}});
     Open();
-    DeviceList("IDC_MIDI_OUT")->setCurrentIndex(row.outEntry);
-    DeviceList("IDC_MIDI_IN")->setCurrentIndex(row.inEntry);
+    DeviceList("IDC_MIDI_OUT")->setCurrentIndex(row.out);
+    DeviceList("IDC_MIDI_IN")->setCurrentIndex(row.in);
+    if (row.portsMove) {
+      midi_.SetOutputs({{"Synth B"}, {"Synth A"}});
+      midi_.SetInputs({{"Synth In"}, {"Keys In"}});
+    }
     Select(QStringLiteral("a.bin"));
     PressSend();
-    ASSERT_EQ(midi_.sent().size(), 1u);
-    EXPECT_EQ(midi_.sent()[0].port.name, row.output);
+    EXPECT_EQ(SentPorts(), std::vector<std::string>{row.output});
     ASSERT_TRUE(midi_.openInputPort().has_value());
     EXPECT_EQ(midi_.openInputPort()->name, row.input);
   }
 }
 
-// An entry keeps the port it was made from: ports that come and go after the lists were filled
-// never move an entry onto another device.
-TEST_F(PortsTest, AnEntryKeepsItsPortWhenThePortsChangeAfterwards) {
+// A choice made in a list is stored when the user leaves the list, as the Send button takes the
+// focus; Send itself does not look at the lists again.
+TEST_F(PortsTest, AChoiceIsStoredWhenTheListIsLeft) {
   WriteImage("a.bin", MakeImage(10));
   Open();
-  DeviceList("IDC_MIDI_OUT")->setCurrentIndex(2);  // Synth B
-  DeviceList("IDC_MIDI_IN")->setCurrentIndex(1);   // Synth In
-  midi_.SetOutputs({{"Synth B"}, {"Synth A"}});
-  midi_.SetInputs({{"Synth In"}, {"Keys In"}});
   Select(QStringLiteral("a.bin"));
+  Activate();
+  for (const char* id : {"IDC_MIDI_OUT", "IDC_MIDI_IN"}) {
+    DeviceList(id)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(DeviceList(id), Qt::Key_Down);  // entries further down, still in the list
+    QTest::keyClick(DeviceList(id), Qt::Key_Down);
+  }
+  ASSERT_EQ(DeviceList("IDC_MIDI_OUT")->currentIndex(), 2);
+  Button("IDC_SEND")->setFocus(Qt::MouseFocusReason);
   PressSend();
-  ASSERT_EQ(midi_.sent().size(), 1u);
-  EXPECT_EQ(midi_.sent()[0].port.name, "Synth B");
+  EXPECT_EQ(SentPorts(), std::vector<std::string>{"Synth B"});
   EXPECT_EQ(midi_.openInputPort()->name, "Synth In");
+}
+
+// Nothing the lists or Refresh do during a transfer moves its blocks to another port.
+TEST_F(PortsTest, ThePortsChosenAtSendCarryTheWholeTransfer) {
+  WriteImage("image.bin", MakeImage(3000));  // 4 blocks
+  Open();
+  DeviceList("IDC_MIDI_OUT")->setCurrentIndex(2);
+  DeviceList("IDC_MIDI_IN")->setCurrentIndex(1);
+  Select(QStringLiteral("image.bin"));
+  PressSend();
+  FromDevice(ReadyNote);
+  FromDevice(NextNote);
+  for (const char* id : {"IDC_MIDI_OUT", "IDC_MIDI_IN", "IDC_REFRESH"}) {
+    EXPECT_FALSE(Find(id)->isEnabled()) << id;
+  }
+  midi_.SetOutputs({{"Synth C"}, {"Synth B"}});
+  Button("IDC_REFRESH")->click();
+  DeviceList("IDC_MIDI_OUT")->setCurrentIndex(1);
+  FromDevice(NextNote);
+  FromDevice(NextNote);
+  FromDevice(NextNote);
+  EXPECT_EQ(SentPorts(), std::vector<std::string>(5, "Synth B"));
+  EXPECT_EQ(SentBytes(), ExpectedStream(MakeImage(3000)));
+  for (const char* id : {"IDC_MIDI_OUT", "IDC_MIDI_IN", "IDC_REFRESH"}) {
+    EXPECT_TRUE(Find(id)->isEnabled()) << id << " after the transfer";
+  }
 }
 
 TEST_F(PortsTest, RefreshListsThePortsPresentNowAndSelectsTheFirstEntriesAgain) {
@@ -80,36 +112,31 @@ TEST_F(PortsTest, RefreshListsThePortsPresentNowAndSelectsTheFirstEntriesAgain) 
   midi_.SetOutputs({{"Synth C"}});
   midi_.SetInputs({{"Synth C In"}, {"Keys In"}});
   WriteImage("added-later.bin", MakeImage(10));
-
   Button("IDC_REFRESH")->click();
   EXPECT_EQ(Entries(DeviceList("IDC_MIDI_OUT")), (QStringList{"Default (Synth C)", "Synth C"}));
   EXPECT_EQ(Entries(DeviceList("IDC_MIDI_IN")), (QStringList{"Synth C In", "Keys In"}));
   EXPECT_EQ(DeviceList("IDC_MIDI_OUT")->currentIndex(), 0);
   EXPECT_EQ(DeviceList("IDC_MIDI_IN")->currentIndex(), 0);
   EXPECT_EQ(ListedFiles(), QStringList{"a.bin"}) << "the file list is filled only at opening";
+  Select(QStringLiteral("a.bin"));
+  PressSend();
+  EXPECT_EQ(SentPorts(), std::vector<std::string>{"Synth C"});
+  EXPECT_EQ(midi_.openInputPort()->name, "Synth C In");
 }
 
 // Without an input port no reply can come: the window says so and ends as its OK action does.
 TEST_F(PortsTest, NoInputPortShowsItsMessageAndEndsTheWindow) {
-  struct Row {
-    const char* label;
-    bool noInputs;
-  };
-  for (const Row row : {Row{"no input device", true}, Row{"open refused", false}}) {
-    SCOPED_TRACE(row.label);
-    midi_.SetInputs(row.noInputs ? std::vector<MidiPortInfo>{}
-                                 : std::vector<MidiPortInfo>{{"Keys In"}});
+  for (const bool noInputs : {true, false}) {
+    midi_.SetInputs(noInputs ? std::vector<MidiPortInfo>{} : std::vector<MidiPortInfo>{{"K"}});
     WriteImage("a.bin", MakeImage(10));
-    boxes_.Clear();
     Open();
-    if (!row.noInputs) {
+    if (!noInputs) {
       midi_.FailNextOpen(MidiError::OpenFailed);
     }
-    EXPECT_EQ(DeviceList("IDC_MIDI_IN")->count(), row.noInputs ? 0 : 1);
     Select(QStringLiteral("a.bin"));
     PressSend();
-    ASSERT_EQ(boxes_.shown().size(), 2u);  // the confirmation, then this
-    EXPECT_EQ(boxes_.shown()[1].text, QStringLiteral("There are no MIDI input devices!"));
+    ASSERT_EQ(boxes_.shown().size(), 2u) << "the confirmation, then this";
+    EXPECT_EQ(Shown(1), QStringLiteral("There are no MIDI input devices!"));
     EXPECT_EQ(boxes_.shown()[1].caption, QStringLiteral("Lisket Updata"));
     EXPECT_EQ(boxes_.shown()[1].style, kMessageBoxOk);
     EXPECT_EQ(dlg_->result(), QDialog::Accepted);
@@ -118,46 +145,37 @@ TEST_F(PortsTest, NoInputPortShowsItsMessageAndEndsTheWindow) {
   }
 }
 
-// A refused announce is reported with the right text; the transfer then stops visibly.
+// A refused announce is reported with its text; the transfer stops and Send is offered again.
 TEST_F(PortsTest, RefusedSendsShowTheirMessage) {
+  const QString noOutput = QStringLiteral("There are no MIDI output devices!");
+  const QString refused = QStringLiteral("Send the longMSG is err!");
   struct Row {
-    const char* label;
     bool noOutputs;
     MidiError error;
     QString text;
     QString caption;
   };
-  const Row rows[] = {
-      {"no output device", true, MidiError::None,
-       QStringLiteral("There are no MIDI output devices!"), QStringLiteral("Fenwor Updata")},
-      {"port gone", false, MidiError::NoSuchPort,
-       QStringLiteral("There are no MIDI output devices!"), QStringLiteral("Fenwor Updata")},
-      {"open failed", false, MidiError::OpenFailed,
-       QStringLiteral("There are no MIDI output devices!"), QStringLiteral("Fenwor Updata")},
-      {"refused", false, MidiError::SendFailed, QStringLiteral("Send the longMSG is err!"),
-       QString()},
-      {"not played out", false, MidiError::DrainTimeout, QStringLiteral("Send the longMSG is err!"),
-       QString()},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.label);
+  for (const Row& row : {Row{true, MidiError::None, noOutput, "Fenwor Updata"},
+                         Row{false, MidiError::NoSuchPort, noOutput, "Fenwor Updata"},
+                         Row{false, MidiError::OpenFailed, noOutput, "Fenwor Updata"},
+                         Row{false, MidiError::SendFailed, refused, {}},
+                         Row{false, MidiError::DrainTimeout, refused, {}}}) {
+    SCOPED_TRACE(int(row.error));
     midi_.SetOutputs(row.noOutputs ? std::vector<MidiPortInfo>{}
                                    : std::vector<MidiPortInfo>{{"Synth A"}});
     WriteImage("a.bin", MakeImage(10));
-    boxes_.Clear();
     Open();
-    if (!row.noOutputs) {
-      midi_.FailSends(row.error);
-    }
+    midi_.FailSends(row.error);
     Select(QStringLiteral("a.bin"));
     PressSend();
     ASSERT_EQ(boxes_.shown().size(), 2u);
-    EXPECT_EQ(boxes_.shown()[1].text, row.text);
+    EXPECT_EQ(Shown(1), row.text);
     EXPECT_EQ(boxes_.shown()[1].caption.isNull(), row.caption.isNull());
     EXPECT_EQ(boxes_.shown()[1].caption, row.caption);
     EXPECT_EQ(boxes_.shown()[1].style, kMessageBoxOk);
     EXPECT_FALSE(midi_.inputOpen());
     EXPECT_TRUE(Button("IDC_SEND")->isEnabled());
+    EXPECT_TRUE(Button("IDC_REFRESH")->isEnabled());
   }
 }
 

@@ -1,13 +1,10 @@
-// Whole transfers driven by the device's notes, and how the window stops, fails and closes.
+// Whole transfers driven by the device's notes, and how the window waits, stops and closes.
 
-#include <QApplication>
-#include <QDeadlineTimer>
 #include <QTest>
 #include <QTimer>
-#include <string_view>
+#include <thread>
 
 #include "Protocol.h"
-#include "Strings.h"
 #include "WindowFixture.h"
 
 namespace movrin::test {
@@ -15,38 +12,17 @@ namespace {
 
 using TransferTest = WindowTest;
 
-// What the bar shows for `sent` of `count` blocks: the share, truncated.
-QString Percent(std::size_t sent, std::size_t count) {
-  const double share = static_cast<double>(sent) / static_cast<double>(count);
-  return QStringLiteral("%1%").arg(static_cast<int>(share * 100.0));
-}
-
-struct Size {
-  std::size_t image;
-  std::size_t blocks;
-};
-
-// 896 bytes pack into exactly one block, 897 into one byte more; the last is ~300 KiB.
-constexpr Size kSizes[] = {{1, 1}, {896, 1}, {897, 2}, {8960, 10}, {307200, 343}};
-
 TEST_F(TransferTest, SendsTheExportedStreamPacedByTheDevice) {
-  for (const Size size : kSizes) {
-    SCOPED_TRACE(size.image);
-    const Bytes image = MakeImage(size.image, static_cast<std::uint32_t>(size.image));
-    WriteImage("image.bin", image);
-    midi_.ClearSent();
-    boxes_.Clear();
-    Open();
-    Select(QStringLiteral("image.bin"));
-    PressSend();
-
-    // Announced, and waiting for the device.
+  // 896 bytes pack into exactly one block, 897 into one byte more; the last is ~300 KiB.
+  for (const auto& [size, blocks] :
+       {std::pair{1, 1}, {896, 1}, {897, 2}, {8960, 10}, {307200, 343}}) {
+    SCOPED_TRACE(size);
+    const Bytes image = MakeImage(size, size);
     const std::vector<Bytes> expected = ExpectedStream(image);
-    ASSERT_EQ(expected.size(), size.blocks + 1);
-    ASSERT_EQ(SentBytes(), std::vector<Bytes>(expected.begin(), expected.begin() + 1));
-    EXPECT_TRUE(midi_.inputOpen());
+    ASSERT_EQ(expected.size(), std::size_t(blocks) + 1);
+    StartTransfer(image);
+    ASSERT_EQ(SentBytes(), std::vector<Bytes>{expected.front()});
     EXPECT_FALSE(Button("IDC_SEND")->isEnabled());
-    EXPECT_FALSE(Status()->isHidden());
     EXPECT_TRUE(Progress()->isHidden());
 
     FromDevice(ReadyNote);
@@ -54,12 +30,12 @@ TEST_F(TransferTest, SendsTheExportedStreamPacedByTheDevice) {
     EXPECT_FALSE(Progress()->isHidden());
     EXPECT_EQ(Progress()->text(), QStringLiteral("0%"));
     EXPECT_EQ(midi_.sent().size(), 1u) << "no block goes out on the ready note";
-
-    for (std::size_t block = 1; block <= size.blocks; ++block) {
+    for (int block = 1; block <= blocks; ++block) {
       FromDevice(NextNote);
-      ASSERT_EQ(midi_.sent().size(), block + 1);
-      EXPECT_EQ(Progress()->text(), Percent(block, size.blocks));
-      EXPECT_EQ(Button("IDC_SEND")->isEnabled(), block == size.blocks);
+      ASSERT_EQ(midi_.sent().size(), std::size_t(block) + 1);
+      // The share as the bar computes it: a quotient, then truncated.
+      EXPECT_EQ(Progress()->text(), QStringLiteral("%1%").arg(int(double(block) / blocks * 100)));
+      EXPECT_EQ(Button("IDC_SEND")->isEnabled(), block == blocks);
     }
     EXPECT_EQ(SentBytes(), expected);
     EXPECT_FALSE(midi_.inputOpen()) << "the input port closes after the last block";
@@ -67,58 +43,48 @@ TEST_F(TransferTest, SendsTheExportedStreamPacedByTheDevice) {
   }
 }
 
-TEST_F(TransferTest, RepliesPostedFromTheMidiThreadDriveTheTransfer) {
-  const Bytes image = MakeImage(5000);
-  WriteImage("image.bin", image);
-  Open();
-  Select(QStringLiteral("image.bin"));
-  PressSend();
-  FromDeviceOnOtherThread(ReadyNote);
-  while (midi_.inputOpen()) {
-    ASSERT_LT(midi_.sent().size(), ExpectedStream(image).size());
-    FromDeviceOnOtherThread(NextNote);
-  }
-  EXPECT_EQ(SentBytes(), ExpectedStream(image));
-}
-
-// Only the exact notes count, each in its phase.
+// Only the exact notes count, each in its phase; replies come from the MIDI thread.
 TEST_F(TransferTest, OtherMessagesAndNotesOutOfTurnChangeNothing) {
   const Bytes image = MakeImage(2000);  // 3 blocks
-  WriteImage("image.bin", image);
-  Open();
-  Select(QStringLiteral("image.bin"));
-  PressSend();
-
+  StartTransfer(image);
   FromDevice(NextNote);  // before the ready note
-  EXPECT_EQ(midi_.sent().size(), 1u);
-  EXPECT_TRUE(Progress()->isHidden());
   for (const std::uint32_t other :
        {ShortMessage(0x91, 0x3C, 0x11), ShortMessage(0x90, 0x3D, 0x11),
         ShortMessage(0x90, 0x3C, 0x12), ShortMessage(0x80, 0x3C, 0x11), ReadyNote | 0x01000000u}) {
     FromDevice(other);
   }
   EXPECT_TRUE(Progress()->isHidden());
-
   FromDevice(ReadyNote);
   FromDevice(NextNote);
   FromDevice(ReadyNote);  // a second ready note during sending
   FromDevice(ShortMessage(0x91, 0x3C, 0x33));
   EXPECT_EQ(midi_.sent().size(), 2u);
-  FromDevice(NextNote);
-  FromDevice(NextNote);
+  for (int i = 0; i < 2; ++i) {
+    std::thread device([this] { midi_.Deliver(NextNote); });
+    device.join();
+    HandlePosted();
+  }
   EXPECT_EQ(SentBytes(), ExpectedStream(image));
 }
 
-TEST_F(TransferTest, SendAgainAfterACompletedTransferStartsAFreshOne) {
-  const Bytes first = MakeImage(3000, 1);
+// Send is offered again only once a transfer has ended; the next is a fresh one.
+TEST_F(TransferTest, SendStaysDisabledForTheWholeTransferAndThenStartsAFreshOne) {
+  const Bytes first = MakeImage(2000, 1);  // 3 blocks
   const Bytes second = MakeImage(900, 2);
-  WriteImage("first.bin", first);
   WriteImage("second.bin", second);
-  Open();
+  StartTransfer(first, "first.bin");
+  Select(QStringLiteral("second.bin"));
+  EXPECT_FALSE(Button("IDC_SEND")->isEnabled()) << "waiting for the ready note";
+  FromDevice(ReadyNote);
+  FromDevice(NextNote);
   Select(QStringLiteral("first.bin"));
+  EXPECT_FALSE(Button("IDC_SEND")->isEnabled()) << "sending";
   PressSend();
-  RunHandshake(ExpectedStream(first).size() - 1);
-  ASSERT_FALSE(midi_.inputOpen());
+  EXPECT_EQ(midi_.inputsOpened(), 1u);
+  FromDevice(NextNote);
+  FromDevice(NextNote);
+  EXPECT_EQ(SentBytes(), ExpectedStream(first));
+  ASSERT_TRUE(Button("IDC_SEND")->isEnabled());
 
   midi_.ClearSent();
   Select(QStringLiteral("second.bin"));
@@ -129,47 +95,19 @@ TEST_F(TransferTest, SendAgainAfterACompletedTransferStartsAFreshOne) {
   EXPECT_EQ(SentBytes(), ExpectedStream(second));
 }
 
-// A new choice of file must not start a second transfer over the running one.
-TEST_F(TransferTest, SendStaysDisabledForTheWholeTransfer) {
-  const Bytes image = MakeImage(2000);  // 3 blocks
-  WriteImage("a.bin", image);
-  WriteImage("b.bin", MakeImage(10));
-  Open();
-  Select(QStringLiteral("a.bin"));
-  PressSend();
-  Select(QStringLiteral("b.bin"));
-  EXPECT_FALSE(Button("IDC_SEND")->isEnabled()) << "waiting for the ready note";
-  FromDevice(ReadyNote);
-  FromDevice(NextNote);
-  Select(QStringLiteral("a.bin"));
-  EXPECT_FALSE(Button("IDC_SEND")->isEnabled()) << "sending";
-  PressSend();
-  EXPECT_EQ(midi_.inputsOpened(), 1u);
-  FromDevice(NextNote);
-  FromDevice(NextNote);
-  EXPECT_EQ(SentBytes(), ExpectedStream(image));
-  EXPECT_TRUE(Button("IDC_SEND")->isEnabled());
-}
-
 // A failed send ends the transfer where everyone can see it, and the user may retry.
 TEST_F(TransferTest, AFailedSendStopsTheTransferVisiblyAndSendIsOfferedAgain) {
   const Bytes image = MakeImage(5000);  // 6 blocks
   const std::vector<Bytes> expected = ExpectedStream(image);
-  struct Row {
-    std::size_t failingMessage;  // 0 is the announce
-    const char* status;
-  };
-  for (const Row row : {Row{0, "after 0 of 6 blocks"}, Row{3, "after 2 of 6 blocks"}}) {
-    SCOPED_TRACE(row.failingMessage);
+  for (const auto& [failing, status] : {std::pair{0, "after 0 of 6 blocks"}, {3, "after 2 of 6"}}) {
+    SCOPED_TRACE(failing);
     WriteImage("image.bin", image);
-    midi_.ClearSent();
-    boxes_.Clear();
     Open();
     Select(QStringLiteral("image.bin"));
-    midi_.FailSends(MidiError::SendFailed, 1, row.failingMessage);
+    midi_.FailSends(MidiError::SendFailed, 1, failing);
     // Replies that arrive while the error box is open find the transfer stopped.
     boxes_.WhileOpen([this](const ScriptedMessageBoxes::Shown& shown) {
-      if (shown.text == QString::fromUtf8(text::kLongMessageFailed)) {
+      if (shown.text == QStringLiteral("Send the longMSG is err!")) {
         for (const std::uint32_t note : {ReadyNote, NextNote, NextNote}) {
           midi_.Deliver(note);
         }
@@ -177,66 +115,85 @@ TEST_F(TransferTest, AFailedSendStopsTheTransferVisiblyAndSendIsOfferedAgain) {
       }
     });
     PressSend();
-    if (row.failingMessage > 0) {
-      FromDevice(ReadyNote);
-      for (std::size_t i = 0; i < row.failingMessage; ++i) {
-        FromDevice(NextNote);
-      }
+    if (failing > 0) {
+      RunHandshake(failing);
     }
     ASSERT_EQ(boxes_.shown().size(), 2u);
-    EXPECT_EQ(boxes_.shown()[1].text, QStringLiteral("Send the longMSG is err!"));
-    EXPECT_EQ(SentBytes(),
-              std::vector<Bytes>(expected.begin(), expected.begin() + row.failingMessage))
+    EXPECT_EQ(Shown(1), QStringLiteral("Send the longMSG is err!"));
+    EXPECT_EQ(SentBytes(), std::vector<Bytes>(expected.begin(), expected.begin() + failing))
         << "no block after the failure, none twice";
     EXPECT_FALSE(midi_.inputOpen());
     EXPECT_TRUE(Progress()->isHidden());
-    EXPECT_FALSE(Status()->isHidden());
-    EXPECT_TRUE(Status()->text().contains(QLatin1String(row.status)))
+    EXPECT_TRUE(Status()->isVisible() && Status()->text().contains(QLatin1String(status)))
         << Status()->text().toStdString();
-    EXPECT_LE(Status()->fontMetrics().horizontalAdvance(Status()->text()), Status()->width())
-        << "the whole sentence fits the status line";
+    EXPECT_LE(Status()->fontMetrics().horizontalAdvance(Status()->text()), Status()->width());
     EXPECT_TRUE(Button("IDC_SEND")->isEnabled());
 
-    // The retry is a whole transfer from the start.
-    boxes_.WhileOpen({});
+    boxes_.WhileOpen({});  // the retry is a whole transfer from the start
     midi_.ClearSent();
     PressSend();
     EXPECT_EQ(Status()->text(), QStringLiteral("Enter the 'Send' button, the file will be send!"));
     RunHandshake(expected.size() - 1);
     EXPECT_EQ(SentBytes(), expected);
-    EXPECT_TRUE(Status()->isHidden());
+  }
+}
+
+// After 5 s without a note that counts the window says so, and does nothing else.
+TEST_F(TransferTest, ASilentDeviceIsNamedWhileTheTransferWaits) {
+  const QString hint = QStringLiteral(
+      "No answer from the device on Keys In yet. Check that Midi Out reaches the device and Midi "
+      "In is the port it answers on.");
+  const QString lost = QStringLiteral(
+      " The MIDI system fell behind 3 time(s) since the announce: MIDI may have "
+      "been lost.");
+  for (const auto& [before, after] : {std::pair{0u, 0u}, {2u, 5u}}) {
+    backend_.xruns = before;
+    const Bytes image = MakeImage(2000);  // 3 blocks
+    StartTransfer(image);
+    auto* silence = Find<QTimer>("IDT_SILENCE");
+    auto* line = Find<QLabel>("IDC_HINT");
+    ASSERT_TRUE(silence->isActive());
+    EXPECT_EQ(silence->interval(), 5000);
+    backend_.xruns = after;
+    silence->setInterval(0);  // the 5 s pass at once
+    const QString expected = hint + (after > before ? lost : QString());
+    // Before the ready note, on the status line.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Status()->toolTip() == expected; }));
+    EXPECT_TRUE(Status()->isVisible());
+    // Between blocks, on a line of its own that leaves the bar alone.
+    RunHandshake(1);
+    EXPECT_TRUE(line->isHidden()) << "a note clears it";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return line->isVisible(); }));
+    EXPECT_EQ(line->toolTip(), expected);
+    EXPECT_FALSE(line->geometry().intersects(Progress()->geometry()));
+    EXPECT_TRUE(Progress()->isVisible());
+    EXPECT_EQ(midi_.sent().size(), 2u) << "nothing else is sent";
+    EXPECT_TRUE(midi_.inputOpen());
+    FromDevice(NextNote);
+    EXPECT_TRUE(line->isHidden());
+    FromDevice(NextNote);
+    EXPECT_EQ(SentBytes(), ExpectedStream(image));
+    EXPECT_FALSE(silence->isActive()) << "no hint after the transfer";
   }
 }
 
 // Escape, the close box and Enter outside a push button close the window; during a transfer
-// they first ask, and the transfer goes on while the question is open.
+// they first ask, with No as the default, and the transfer goes on while the question is open.
 TEST_F(TransferTest, ClosingDuringATransferAsksFirst) {
   struct Row {
-    const char* how;
-    std::function<void(CUpdaterDlg&, QListWidget*)> close;
+    std::function<void(CUpdaterDlg&, QWidget*)> close;
     int result;
   };
-  const Row rows[] = {
-      {"Escape", [](CUpdaterDlg&, QListWidget* list) { QTest::keyClick(list, Qt::Key_Escape); },
-       QDialog::Rejected},
-      {"close box", [](CUpdaterDlg& dlg, QListWidget*) { dlg.close(); }, QDialog::Rejected},
-      {"Enter", [](CUpdaterDlg&, QListWidget* list) { QTest::keyClick(list, Qt::Key_Return); },
-       QDialog::Accepted},
+  const auto key = [](Qt::Key k) {
+    return [k](CUpdaterDlg&, QWidget* w) { QTest::keyClick(w, k); };
   };
-  const Bytes image = MakeImage(4000);  // 5 blocks
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.how);
-    WriteImage("image.bin", image);
-    midi_.ClearSent();
-    boxes_.Clear();
+  for (const Row& row : {Row{key(Qt::Key_Escape), QDialog::Rejected},
+                         Row{[](CUpdaterDlg&dlg, QWidget*) { dlg.close(); }, QDialog::Rejected},
+                         Row{key(Qt::Key_Return), QDialog::Accepted}}) {
+    SCOPED_TRACE(row.result);
     boxes_.WhileOpen({});
-    Open();
-    Select(QStringLiteral("image.bin"));
-    PressSend();
-    FromDevice(ReadyNote);
-    FromDevice(NextNote);
-
-    // No: the window stays and the transfer goes on, also while the question was open.
+    StartTransfer(MakeImage(4000));  // 5 blocks
+    RunHandshake(1);
     boxes_.WhileOpen([this](const ScriptedMessageBoxes::Shown&) {
       midi_.Deliver(NextNote);
       HandlePosted();
@@ -244,59 +201,41 @@ TEST_F(TransferTest, ClosingDuringATransferAsksFirst) {
     boxes_.Answer(kResultNo);
     row.close(*dlg_, FileList());
     ASSERT_EQ(boxes_.shown().size(), 2u);
-    EXPECT_TRUE(boxes_.shown()[1].text.contains(QLatin1String("transfer")));
+    EXPECT_TRUE(Shown(1).contains(QLatin1String("transfer")));
     EXPECT_TRUE(boxes_.shown()[1].caption.isNull());
-    EXPECT_EQ(boxes_.shown()[1].style, kMessageBoxYesNo);
+    EXPECT_EQ(boxes_.shown()[1].style,
+              kMessageBoxYesNo | kMessageBoxIconWarning | kMessageBoxDefaultButton2);
     EXPECT_TRUE(dlg_->isVisible());
     EXPECT_EQ(midi_.sent().size(), 3u);
     FromDevice(NextNote);
     EXPECT_EQ(midi_.sent().size(), 4u);
 
-    // Yes: the window ends, the port closes, nothing more goes out.
     boxes_.WhileOpen({});
     boxes_.Answer(kResultYes);
     row.close(*dlg_, FileList());
-    EXPECT_EQ(boxes_.shown().size(), 3u);
     EXPECT_FALSE(dlg_->isVisible());
     EXPECT_EQ(dlg_->result(), row.result);
     EXPECT_FALSE(midi_.inputOpen());
+    EXPECT_EQ(midi_.sent().size(), 4u);
   }
 }
 
-TEST_F(TransferTest, ClosingOutsideATransferDoesNotAsk) {
-  struct Row {
-    const char* how;
-    Qt::Key key;
-    int result;
-  };
-  for (const Row row : {Row{"Escape", Qt::Key_Escape, QDialog::Rejected},
-                        Row{"Enter", Qt::Key_Return, QDialog::Accepted},
-                        Row{"keypad Enter", Qt::Key_Enter, QDialog::Accepted},
-                        Row{"Enter in a device list", Qt::Key_Return, QDialog::Accepted}}) {
-    SCOPED_TRACE(row.how);
-    WriteImage("image.bin", MakeImage(10));
-    boxes_.Clear();
-    Open();
-    Select(QStringLiteral("image.bin"));
-    PressSend();
+TEST_F(TransferTest, ClosingOutsideATransferDoesNotAskAndEnterPressesAFocusedButton) {
+  for (const auto& [key, inList, result] : {std::tuple{Qt::Key_Escape, false, QDialog::Rejected},
+                                            {Qt::Key_Return, false, QDialog::Accepted},
+                                            {Qt::Key_Enter, false, QDialog::Accepted},
+                                            {Qt::Key_Return, true, QDialog::Accepted}}) {
+    StartTransfer(MakeImage(10));
     RunHandshake(1);  // a completed transfer
-    QWidget* target = FileList();
-    if (std::string_view(row.how).ends_with("device list")) {
-      target = DeviceList("IDC_MIDI_IN");
-      target->setFocus();
-    }
-    QTest::keyClick(target, row.key);
+    QWidget* target = inList ? static_cast<QWidget*>(DeviceList("IDC_MIDI_IN")) : FileList();
+    target->setFocus();
+    QTest::keyClick(target, key);
     EXPECT_EQ(boxes_.shown().size(), 1u) << "only the confirmation";
     EXPECT_FALSE(dlg_->isVisible());
-    EXPECT_EQ(dlg_->result(), row.result);
+    EXPECT_EQ(dlg_->result(), result);
   }
-}
-
-TEST_F(TransferTest, EnterOnAPushButtonPressesItInsteadOfClosing) {
-  WriteImage("image.bin", MakeImage(10));
   Open();
-  dlg_->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(dlg_.get()));
+  Activate();
   Button("IDC_REFRESH")->setFocus(Qt::TabFocusReason);
   midi_.SetOutputs({{"Synth C"}});
   QTest::keyClick(Button("IDC_REFRESH"), Qt::Key_Return);
@@ -304,45 +243,18 @@ TEST_F(TransferTest, EnterOnAPushButtonPressesItInsteadOfClosing) {
   EXPECT_EQ(DeviceList("IDC_MIDI_OUT")->itemText(1), QStringLiteral("Synth C"));
 }
 
-// The About box runs a nested loop of its own; the device's notes keep reaching the window.
-TEST_F(TransferTest, TheTransferGoesOnWhileTheAboutBoxIsOpen) {
-  const Bytes image = MakeImage(2000);  // 3 blocks
-  const std::size_t expected = ExpectedStream(image).size();
-  WriteImage("image.bin", image);
+TEST_F(TransferTest, AnsweringNoOrDestroyingTheWindowLeavesNoPortOpen) {
+  WriteImage("a.bin", MakeImage(3000));
   Open();
-  Select(QStringLiteral("image.bin"));
+  Select(QStringLiteral("a.bin"));
+  boxes_.Answer(kResultNo);
   PressSend();
-
-  QWidget* box = nullptr;
-  const QDeadlineTimer watchdog(10000);
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (box == nullptr && modal != nullptr && modal != dlg_.get()) {
-      box = modal;
-      for (const std::uint32_t note : {ReadyNote, NextNote, NextNote, NextNote}) {
-        midi_.Deliver(note);
-      }
-    }
-    // Closed once the blocks are out, or when the watchdog runs out, which then fails below.
-    if (modal != nullptr && modal != dlg_.get() &&
-        (midi_.sent().size() == expected || watchdog.hasExpired())) {
-      modal->close();
-    }
-  });
-  poll.start(0);
-  Button("IDC_ABOUT")->click();
-  poll.stop();
-
-  EXPECT_NE(box, nullptr) << "the About box was not shown modally";
-  EXPECT_EQ(SentBytes(), ExpectedStream(image));
+  EXPECT_EQ(Shown(0), QStringLiteral("This file will be sent to midi device. Are you sure? "));
+  EXPECT_EQ(boxes_.shown()[0].caption, QStringLiteral("Lisket Brain"));
+  EXPECT_EQ(boxes_.shown()[0].style, kMessageBoxYesNo);
+  EXPECT_EQ(midi_.inputsOpened(), 0u);
+  EXPECT_TRUE(midi_.sent().empty());
   EXPECT_TRUE(Button("IDC_SEND")->isEnabled());
-}
-
-TEST_F(TransferTest, DestroyingTheWindowClosesTheInputPort) {
-  WriteImage("image.bin", MakeImage(3000));
-  Open();
-  Select(QStringLiteral("image.bin"));
   PressSend();
   FromDevice(ReadyNote);
   ASSERT_TRUE(midi_.inputOpen());
