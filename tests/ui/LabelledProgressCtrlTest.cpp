@@ -4,22 +4,17 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QPainter>
 #include <QPalette>
-#include <QRegion>
 #include <array>
-#include <cstring>
-#include <memory>
 
 #include "CLabelledProgressCtrl.h"
 
 namespace {
 
 const QColor kMarker(1, 254, 3);  // a colour the bar never uses: untouched pixels stand out
-QColor BarColour() {
-  return QApplication::palette().color(QPalette::Highlight);
-}
-QColor BackgroundColour() {
-  return QApplication::palette().color(QPalette::Base);
+QColor Role(QPalette::ColorRole role) {
+  return QApplication::palette().color(role);
 }
 
 // A bar of `size` with a window, its range, position and text set.
@@ -34,46 +29,26 @@ struct Bar : CLabelledProgressCtrl {
     SetWindowText(text);
   }
   // The bar's own paint (of `region`) over kMarker, with nothing drawn beneath, as on screen.
-  QImage Render(const QRegion& region = QRegion()) {
+  QImage Render(const QRect& region = QRect()) {
     QImage image(size(), QImage::Format_ARGB32);
     image.fill(kMarker);
-    render(&image, region.boundingRect().topLeft(), region, QWidget::DrawChildren);
+    render(&image, region.topLeft(), region.isNull() ? QRegion() : QRegion(region), DrawChildren);
     return image;
   }
 };
 
-// Pixels of a row above the caption's letters that are the fill; the rest must be background.
+// The fill, measured on the second row of `client`, above the caption's letters; the rest of the
+// row must be background.
 int MeasureFill(const QImage& image, const QRect& client) {
-  const int y = client.top() + 1;
   int width = 0;
-  while (width < client.width() && image.pixelColor(client.left() + width, y) == BarColour()) {
+  while (width < client.width() &&
+         image.pixelColor(client.x() + width, client.y() + 1) == Role(QPalette::Highlight)) {
     ++width;
   }
-  for (int x = client.left() + width; x <= client.right(); ++x) {
-    EXPECT_EQ(image.pixelColor(x, y), BackgroundColour()) << "x=" << x;
+  for (int x = client.x() + width; x <= client.right(); ++x) {
+    EXPECT_EQ(image.pixelColor(x, client.y() + 1), Role(QPalette::Base)) << "x=" << x;
   }
   return width;
-}
-
-// Letters in `letters` over `ground`, antialiased: every pixel of `area` lies between the two
-// colours, and some lie nearer the letters.
-bool LettersOver(const QImage& image, const QRect& area, const QColor& ground,
-                 const QColor& letters) {
-  const auto distance = [](const QColor& a, const QColor& b) {
-    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
-           std::abs(a.blue() - b.blue());
-  };
-  bool strong = false;
-  for (int y = area.top(); y <= area.bottom(); ++y) {
-    for (int x = area.left(); x <= area.right(); ++x) {
-      const QColor c = image.pixelColor(x, y);
-      if (distance(c, ground) + distance(c, letters) > distance(ground, letters) + 12) {
-        return false;
-      }
-      strong = strong || distance(c, ground) * 2 > distance(ground, letters);
-    }
-  }
-  return strong;
 }
 
 struct FillCase {
@@ -103,59 +78,57 @@ INSTANTIATE_TEST_SUITE_P(
                     FillCase{-10, 10, 0, 101, 50, "50%"},
                     FillCase{1000, 1010, 1005, 100, 50, "50%"}));
 
-TEST(LabelledProgressCtrl, CaptionTakesTheOtherPartsColourOnEachSideOfTheEdge) {
-  Bar half({200, 24}, 0, 100, 50, "MMMMMMMMMMMMMMMM");  // wide enough to cross the edge
-  const QImage image = half.Render();
-  EXPECT_TRUE(LettersOver(image, {0, 0, 100, 24}, BarColour(), BackgroundColour()));
-  EXPECT_TRUE(LettersOver(image, {100, 0, 100, 24}, BackgroundColour(), BarColour()));
-  // A strip repainted alone gives the pixels of a whole repaint, and nothing outside it.
+// The letters take the other part's colour on each side of the edge: there they look as on a
+// full and on an empty bar, where they show. A strip repainted alone gives the pixels of a whole
+// repaint and nothing outside it.
+TEST(LabelledProgressCtrl, CaptionTakesTheOtherPartsColourAndStripsRepaintExactly) {
+  const auto render = [](int position, const char* caption, const QRect& strip = QRect()) {
+    return Bar({200, 24}, 0, 100, position, caption).Render(strip);
+  };
+  const QImage image = render(50, "MMMMMMMMMMMMMMMM");
+  const QImage full = render(100, "MMMMMMMMMMMMMMMM");
+  const QImage empty = render(0, "MMMMMMMMMMMMMMMM");
+  EXPECT_EQ(image.copy(0, 0, 100, 24), full.copy(0, 0, 100, 24));
+  EXPECT_EQ(image.copy(100, 0, 100, 24), empty.copy(100, 0, 100, 24));
+  EXPECT_NE(full, render(100, " "));
+  EXPECT_NE(empty, render(0, " "));
   for (const QRect strip : {QRect(80, 0, 30, 24), QRect(0, 12, 200, 6), QRect(91, 5, 7, 20)}) {
-    const QImage part = half.Render(strip);
-    for (int y = 0; y < 24; ++y) {
-      for (int x = 0; x < 200; ++x) {
-        ASSERT_EQ(part.pixel(x, y), strip.contains(x, y) ? image.pixel(x, y) : kMarker.rgba())
-            << x << "," << y;
+    QImage expected(image.size(), image.format());
+    expected.fill(kMarker);
+    for (int y = strip.top(); y <= strip.bottom(); ++y) {
+      for (int x = strip.left(); x <= strip.right(); ++x) {
+        expected.setPixel(x, y, image.pixel(x, y));
       }
     }
+    EXPECT_EQ(render(50, "MMMMMMMMMMMMMMMM", strip), expected) << strip.x() << "," << strip.y();
   }
 }
 
-TEST(LabelledProgressCtrl, EmptyOrInvertedRangeDrawsNothingAndABorderFramesTheClientArea) {
-  const QColor frame = QApplication::palette().color(QPalette::WindowText);
+// An empty or inverted range leaves the client area alone; a border frames it, and only the area
+// inside counts for the fill. Colours and the caption's font are the bar's own.
+TEST(LabelledProgressCtrl, RangeBorderColoursAndFontDrawAsTheControlDid) {
   for (const auto& [upper, border] : {std::pair{0, false}, {-5, false}, {0, true}, {100, true}}) {
     Bar bar({102, 26}, 0, upper, 29);
     bar.SetBorder(border);
-    const QImage image = bar.Render();
+    QImage image = bar.Render();
     const QRect client = border ? QRect(1, 1, 100, 24) : image.rect();
-    int marked = 0, framed = 0;
-    for (int y = 0; y < image.height(); ++y) {
-      for (int x = 0; x < image.width(); ++x) {
-        marked += image.pixelColor(x, y) == kMarker;
-        framed += !client.contains(x, y) && image.pixelColor(x, y) == frame;
-      }
+    EXPECT_EQ(upper > 0 ? MeasureFill(image, client) : 28, 28) << "29% of the 100 inner pixels";
+    QImage expected = image;
+    expected.fill(Role(QPalette::WindowText));
+    QPainter(&expected).drawImage(client, upper > 0 ? image.copy(client) : QImage());
+    if (upper <= 0) {
+      QPainter(&expected).fillRect(client, kMarker);
     }
-    EXPECT_EQ(framed, border ? 2 * 102 + 2 * 24 : 0) << upper;
-    if (upper > 0) {
-      EXPECT_EQ(MeasureFill(image, client), 28) << "29% of the 100 pixels inside the frame";
-    } else {
-      EXPECT_EQ(marked, 100 * 24 + (border ? 0 : 2 * 102 + 2 * 24))
-          << "the client area is left alone";
-    }
+    EXPECT_EQ(image, expected) << upper << " " << border;
   }
-}
-
-TEST(LabelledProgressCtrl, ColoursAndCaptionFontAreTheBarsOwn) {
   Bar bar({100, 24}, 0, 100, 50);
   const QImage before = bar.Render();
   QPalette other;
   other.setColor(QPalette::Highlight, Qt::red);
-  other.setColor(QPalette::Base, Qt::black);
   bar.setPalette(other);
   EXPECT_EQ(bar.Render(), before) << "colours are taken once, when the bar is made";
   QWidget parent;
-  QFont large = parent.font();
-  large.setPixelSize(21);
-  parent.setFont(large);
+  parent.setFont(QFont(parent.font().family(), 21, QFont::Bold));
   EXPECT_EQ(Bar({100, 24}, 0, 100, 50, nullptr, &parent).Render(), before)
       << "the caption ignores the font the parent hands down";
 }
@@ -171,11 +144,12 @@ class PaintCounter : public QObject {
   }
 };
 
-TEST(LabelledProgressCtrl, SetPosRepaintsAtOnceOnlyWhenTheFillWidthChanges) {
+// SetPos repaints at once, and only when the fill width changes (also after a new size); a
+// changed text repaints later, an unchanged one never; an empty text is the percentage.
+TEST(LabelledProgressCtrl, RepaintsWhenAndOnlyWhenWhatItShowsChanges) {
   CLabelledProgressCtrl alone;
   EXPECT_EQ(alone.SetPos(40), -1) << "no window yet";
   EXPECT_EQ(alone.text(), "0%");
-
   QWidget window;
   auto* bar = new CLabelledProgressCtrl(&window);
   bar->resize(50, 24);
@@ -184,69 +158,50 @@ TEST(LabelledProgressCtrl, SetPosRepaintsAtOnceOnlyWhenTheFillWidthChanges) {
   PaintCounter counter;
   bar->installEventFilter(&counter);
   struct Step {
-    int lower, upper, position, previous, paints;  // paints counted before any event loop
+    int upper, position, previous, paints;  // paints counted before any event loop runs
+    QSize size;
   };
-  // Fill widths 0, 1, 1, 25, 25; a range alone repaints nothing, an empty one never.
-  for (const Step& s : {Step{0, 100, 1, 0, 1},
-                        {0, 100, 2, 1, 2},
-                        {0, 100, 3, 2, 2},
-                        {0, 100, 50, 3, 3},
-                        {0, 100, 51, 50, 3},
-                        {0, 0, 5, 51, 3},
-                        {0, 0, 6, 5, 3}}) {
-    bar->SetRange(s.lower, s.upper);
+  // Fill widths 0, 1, 1, 25, 25, then an empty range, then a new size at the same fill width.
+  for (const Step& s : {Step{100, 1, 0, 1, {50, 24}},
+                        {100, 2, 1, 2, {50, 24}},
+                        {100, 3, 2, 2, {50, 24}},
+                        {100, 50, 3, 3, {50, 24}},
+                        {100, 51, 50, 3, {50, 24}},
+                        {0, 5, 51, 3, {50, 24}},
+                        {100, 52, 5, 5, {51, 24}}}) {
+    bar->SetRange(0, s.upper);
+    if (s.size != bar->size()) {
+      bar->resize(s.size);
+      QApplication::processEvents();  // one paint for the new size
+    }
     EXPECT_EQ(bar->SetPos(s.position), s.previous);
     EXPECT_EQ(counter.paints, s.paints) << "after SetPos(" << s.position << ")";
   }
-  QApplication::processEvents();
-  EXPECT_EQ(counter.paints, 3) << "nothing was left queued either";
-  // A new size makes the next SetPos repaint, even at the same fill width.
-  bar->SetRange(0, 100);
-  bar->resize(51, 24);
-  QApplication::processEvents();
-  const int afterResize = counter.paints;
-  bar->SetPos(6);
-  EXPECT_EQ(counter.paints, afterResize + 1);
-
-  // A changed text repaints later, an unchanged one never; an empty one is the percentage.
-  struct TextStep {
-    const char* text;
-    bool repaints;
-    const char* shown;
-  };
-  for (const TextStep& t : {TextStep{nullptr, false, "6%"},
-                            {"", false, "6%"},
-                            {"Busy", true, "Busy"},
-                            {"Busy", false, "Busy"},
-                            {nullptr, true, "6%"}}) {
+  for (const auto& [text, repaints, shown] : {std::tuple{"", false, "52%"},
+                                              {"Busy", true, "Busy"},
+                                              {"Busy", false, "Busy"},
+                                              {nullptr, true, "52%"},
+                                              {nullptr, false, "52%"}}) {
     const int before = counter.paints;
-    bar->SetWindowText(t.text);
+    bar->SetWindowText(text);
     EXPECT_EQ(counter.paints, before) << "no paint inside the call";
     QApplication::processEvents();
-    EXPECT_EQ(counter.paints, before + t.repaints) << (t.text ? t.text : "(null)");
-    EXPECT_EQ(bar->text(), t.shown);
+    EXPECT_EQ(counter.paints, before + repaints) << (text ? text : "(null)");
+    EXPECT_EQ(bar->text(), shown);
   }
 }
 
 TEST(LabelledProgressCtrl, GetTextCopiesTheCaptionCutToTheBuffer) {
-  struct Case {
-    const char* caption;
-    int size;
-    const char* copied;
-  };
-  for (const Case& c : {Case{"ABCDEFGH", 8, "ABCDEFG"},
-                        {"ABCDEFGH", 9, "ABCDEFGH"},
-                        {"ABCDEFGH", 1, ""},
-                        {nullptr, 8, ""},
-                        {"ABC", 0, "xxxxxxxxxxx"}}) {
+  for (const auto& [caption, size, copied] : {std::tuple{"ABCDEFGH", 8, "ABCDEFG"},
+                                              {"ABCDEFGH", 9, "ABCDEFGH"},
+                                              {"ABCDEFGH", 1, ""},
+                                              {nullptr, 8, ""},
+                                              {"ABC", 0, "xxxxxxxxxxx"}}) {
     CLabelledProgressCtrl bar;
-    bar.SetWindowText(c.caption);
-    std::array<char, 12> buffer{};
-    buffer.fill('x');
-    buffer.back() = '\0';
-    EXPECT_EQ(bar.GetWindowText(buffer.data(), c.size),
-              c.size > 0 ? int(std::strlen(c.copied)) : 0);
-    EXPECT_STREQ(buffer.data(), c.copied) << c.caption;
+    bar.SetWindowText(caption);
+    std::array<char, 12> buffer{"xxxxxxxxxxx"};
+    EXPECT_EQ(bar.GetWindowText(buffer.data(), size), size > 0 ? int(std::strlen(copied)) : 0);
+    EXPECT_STREQ(buffer.data(), copied);
     EXPECT_EQ(bar.GetWindowText(nullptr, 8), 0);
   }
 }

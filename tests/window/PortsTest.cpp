@@ -17,29 +17,46 @@ QStringList Entries(const QComboBox* list) {
   return entries;
 }
 
-TEST_F(PortsTest, ListsTheDefaultRouteFirstThenEveryPortAndSelectsTheFirstEntries) {
+// Refresh lists the ports present now and selects the first entries again; the file list is
+// filled only when the window opens.
+TEST_F(PortsTest, ListsTheDefaultRouteFirstThenEveryPortAndRefreshReadsThemAgain) {
   midi_.SetOutputs({{"Midi Through Port-0"}, {"Synth A"}});
+  WriteImage("a.bin", MakeImage(10));
   Open();
-  EXPECT_EQ(Entries(DeviceList("IDC_MIDI_OUT")),
-            (QStringList{"Default (Synth A)", "Midi Through Port-0", "Synth A"}));
-  EXPECT_EQ(Entries(DeviceList("IDC_MIDI_IN")), (QStringList{"Keys In", "Synth In"}));
-  EXPECT_EQ(DeviceList("IDC_MIDI_OUT")->currentIndex(), 0);
-  EXPECT_EQ(DeviceList("IDC_MIDI_IN")->currentIndex(), 0);
+  QComboBox* out = DeviceList("IDC_MIDI_OUT");
+  QComboBox* in = DeviceList("IDC_MIDI_IN");
+  EXPECT_EQ(Entries(out), (QStringList{"Default (Synth A)", "Midi Through Port-0", "Synth A"}));
+  EXPECT_EQ(Entries(in), (QStringList{"Keys In", "Synth In"}));
+  EXPECT_EQ(out->currentIndex() + in->currentIndex(), 0);
+  out->setCurrentIndex(2);
+  in->setCurrentIndex(1);
+  midi_.SetOutputs({{"Synth C"}});
+  midi_.SetInputs({{"Synth C In"}, {"Keys In"}});
+  WriteImage("added-later.bin", MakeImage(10));
+  Button("IDC_REFRESH")->click();
+  EXPECT_EQ(Entries(out), (QStringList{"Default (Synth C)", "Synth C"}));
+  EXPECT_EQ(Entries(in), (QStringList{"Synth C In", "Keys In"}));
+  EXPECT_EQ(out->currentIndex() + in->currentIndex(), 0);
+  EXPECT_EQ(ListedFiles(), QStringList{"a.bin"});
+  Select(QStringLiteral("a.bin"));
+  PressSend();
+  EXPECT_EQ(SentPorts(), std::vector<std::string>{"Synth C"});
+  EXPECT_EQ(midi_.openInputPort()->name, "Synth C In");
 }
 
 // The entries chosen decide where the messages go and where replies are heard; an entry keeps
 // the port it was made from when ports come and go after the lists were filled.
 TEST_F(PortsTest, SendUsesThePortsChosenInTheLists) {
   struct Row {
-    int out;
-    int in;
+    int out, in;
     const char* output;
     const char* input;
     bool portsMove;
   };
-  for (const Row row :
-       {Row{0, 0, "Synth A", "Keys In", false}, Row{1, 1, "Synth A", "Synth In", false},
-        Row{2, 0, "Synth B", "Keys In", false}, Row{2, 1, "Synth B", "Synth In", true}}) {
+  for (const Row& row : {Row{0, 0, "Synth A", "Keys In", false},
+                         {1, 1, "Synth A", "Synth In", false},
+                         {2, 0, "Synth B", "Keys In", false},
+                         {2, 1, "Synth B", "Synth In", true}}) {
     SCOPED_TRACE(row.out * 10 + row.in);
     WriteImage("a.bin", MakeImage(10));
     midi_.SetOutputs({{"Synth A"}, {"Synth B"}});
@@ -54,8 +71,7 @@ TEST_F(PortsTest, SendUsesThePortsChosenInTheLists) {
     Select(QStringLiteral("a.bin"));
     PressSend();
     EXPECT_EQ(SentPorts(), std::vector<std::string>{row.output});
-    ASSERT_TRUE(midi_.openInputPort().has_value());
-    EXPECT_EQ(midi_.openInputPort()->name, row.input);
+    EXPECT_EQ(midi_.openInputPort().value_or(MidiPortInfo{}).name, row.input);
   }
 }
 
@@ -86,94 +102,63 @@ TEST_F(PortsTest, ThePortsChosenAtSendCarryTheWholeTransfer) {
   DeviceList("IDC_MIDI_IN")->setCurrentIndex(1);
   Select(QStringLiteral("image.bin"));
   PressSend();
-  FromDevice(ReadyNote);
-  FromDevice(NextNote);
-  for (const char* id : {"IDC_MIDI_OUT", "IDC_MIDI_IN", "IDC_REFRESH"}) {
+  RunHandshake(1);
+  const char* choices[] = {"IDC_MIDI_OUT", "IDC_MIDI_IN", "IDC_REFRESH"};
+  for (const char* id : choices) {
     EXPECT_FALSE(Find(id)->isEnabled()) << id;
   }
   midi_.SetOutputs({{"Synth C"}, {"Synth B"}});
   Button("IDC_REFRESH")->click();
   DeviceList("IDC_MIDI_OUT")->setCurrentIndex(1);
-  FromDevice(NextNote);
-  FromDevice(NextNote);
-  FromDevice(NextNote);
+  RunHandshake(3);
   EXPECT_EQ(SentPorts(), std::vector<std::string>(5, "Synth B"));
   EXPECT_EQ(SentBytes(), ExpectedStream(MakeImage(3000)));
-  for (const char* id : {"IDC_MIDI_OUT", "IDC_MIDI_IN", "IDC_REFRESH"}) {
+  for (const char* id : choices) {
     EXPECT_TRUE(Find(id)->isEnabled()) << id << " after the transfer";
   }
 }
 
-TEST_F(PortsTest, RefreshListsThePortsPresentNowAndSelectsTheFirstEntriesAgain) {
-  WriteImage("a.bin", MakeImage(10));
-  Open();
-  DeviceList("IDC_MIDI_OUT")->setCurrentIndex(2);
-  DeviceList("IDC_MIDI_IN")->setCurrentIndex(1);
-  midi_.SetOutputs({{"Synth C"}});
-  midi_.SetInputs({{"Synth C In"}, {"Keys In"}});
-  WriteImage("added-later.bin", MakeImage(10));
-  Button("IDC_REFRESH")->click();
-  EXPECT_EQ(Entries(DeviceList("IDC_MIDI_OUT")), (QStringList{"Default (Synth C)", "Synth C"}));
-  EXPECT_EQ(Entries(DeviceList("IDC_MIDI_IN")), (QStringList{"Synth C In", "Keys In"}));
-  EXPECT_EQ(DeviceList("IDC_MIDI_OUT")->currentIndex(), 0);
-  EXPECT_EQ(DeviceList("IDC_MIDI_IN")->currentIndex(), 0);
-  EXPECT_EQ(ListedFiles(), QStringList{"a.bin"}) << "the file list is filled only at opening";
-  Select(QStringLiteral("a.bin"));
-  PressSend();
-  EXPECT_EQ(SentPorts(), std::vector<std::string>{"Synth C"});
-  EXPECT_EQ(midi_.openInputPort()->name, "Synth C In");
-}
-
 // Without an input port no reply can come: the window says so and ends as its OK action does.
-TEST_F(PortsTest, NoInputPortShowsItsMessageAndEndsTheWindow) {
-  for (const bool noInputs : {true, false}) {
-    midi_.SetInputs(noInputs ? std::vector<MidiPortInfo>{} : std::vector<MidiPortInfo>{{"K"}});
+// A refused announce is reported with its text; the transfer stops and Send is offered again.
+TEST_F(PortsTest, MissingOrRefusingPortsShowTheirMessage) {
+  const QString noIn = QStringLiteral("There are no MIDI input devices!");
+  const QString noOut = QStringLiteral("There are no MIDI output devices!");
+  const QString refused = QStringLiteral("Send the longMSG is err!");
+  struct Row {
+    std::vector<MidiPortInfo> outputs, inputs;
+    MidiError openError, sendError;
+    QString text, caption;
+  };
+  const std::vector<MidiPortInfo> out{{"Synth A"}}, in{{"Keys In"}};
+  const MidiError none = MidiError::None;
+  for (const Row& row : {Row{out, {}, none, none, noIn, "Lisket Updata"},
+                         Row{out, in, MidiError::OpenFailed, none, noIn, "Lisket Updata"},
+                         Row{{}, in, none, none, noOut, "Fenwor Updata"},
+                         Row{out, in, none, MidiError::NoSuchPort, noOut, "Fenwor Updata"},
+                         Row{out, in, none, MidiError::OpenFailed, noOut, "Fenwor Updata"},
+                         Row{out, in, none, MidiError::SendFailed, refused, {}},
+                         Row{out, in, none, MidiError::DrainTimeout, refused, {}}}) {
+    SCOPED_TRACE(row.text.toStdString() + std::to_string(int(row.sendError)));
+    midi_.SetOutputs(row.outputs);
+    midi_.SetInputs(row.inputs);
     WriteImage("a.bin", MakeImage(10));
     Open();
-    if (!noInputs) {
-      midi_.FailNextOpen(MidiError::OpenFailed);
+    midi_.FailNextOpen(row.openError);
+    if (row.sendError != none) {
+      midi_.FailSends(row.sendError);
     }
     Select(QStringLiteral("a.bin"));
     PressSend();
     ASSERT_EQ(boxes_.shown().size(), 2u) << "the confirmation, then this";
-    EXPECT_EQ(Shown(1), QStringLiteral("There are no MIDI input devices!"));
-    EXPECT_EQ(boxes_.shown()[1].caption, QStringLiteral("Lisket Updata"));
-    EXPECT_EQ(boxes_.shown()[1].style, kMessageBoxOk);
-    EXPECT_EQ(dlg_->result(), QDialog::Accepted);
-    EXPECT_FALSE(dlg_->isVisible());
-    EXPECT_TRUE(midi_.sent().empty());
-  }
-}
-
-// A refused announce is reported with its text; the transfer stops and Send is offered again.
-TEST_F(PortsTest, RefusedSendsShowTheirMessage) {
-  const QString noOutput = QStringLiteral("There are no MIDI output devices!");
-  const QString refused = QStringLiteral("Send the longMSG is err!");
-  struct Row {
-    bool noOutputs;
-    MidiError error;
-    QString text;
-    QString caption;
-  };
-  for (const Row& row : {Row{true, MidiError::None, noOutput, "Fenwor Updata"},
-                         Row{false, MidiError::NoSuchPort, noOutput, "Fenwor Updata"},
-                         Row{false, MidiError::OpenFailed, noOutput, "Fenwor Updata"},
-                         Row{false, MidiError::SendFailed, refused, {}},
-                         Row{false, MidiError::DrainTimeout, refused, {}}}) {
-    SCOPED_TRACE(int(row.error));
-    midi_.SetOutputs(row.noOutputs ? std::vector<MidiPortInfo>{}
-                                   : std::vector<MidiPortInfo>{{"Synth A"}});
-    WriteImage("a.bin", MakeImage(10));
-    Open();
-    midi_.FailSends(row.error);
-    Select(QStringLiteral("a.bin"));
-    PressSend();
-    ASSERT_EQ(boxes_.shown().size(), 2u);
     EXPECT_EQ(Shown(1), row.text);
     EXPECT_EQ(boxes_.shown()[1].caption.isNull(), row.caption.isNull());
     EXPECT_EQ(boxes_.shown()[1].caption, row.caption);
     EXPECT_EQ(boxes_.shown()[1].style, kMessageBoxOk);
     EXPECT_FALSE(midi_.inputOpen());
+    const bool ends = row.text == noIn;
+    EXPECT_EQ(dlg_->isVisible(), !ends) << "only a missing input port ends the window";
+    EXPECT_EQ(dlg_->result(), ends ? QDialog::Accepted : QDialog::Rejected);
+    EXPECT_TRUE(midi_.sent().empty());
     EXPECT_TRUE(Button("IDC_SEND")->isEnabled());
     EXPECT_TRUE(Button("IDC_REFRESH")->isEnabled());
   }

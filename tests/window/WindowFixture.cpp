@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <algorithm>
 
 #include "BlockPlan.h"
 #include "Packing.h"
@@ -14,27 +15,22 @@ namespace movrin::test {
 Bytes MakeImage(std::size_t length, std::uint32_t seed) {
   Bytes image(length);
   std::uint32_t x = seed * 2654435761u + 1;
-  for (auto& byte : image) {
-    x = x * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(x >> 16);
-  }
+  std::ranges::generate(image, [&x] { return std::uint8_t((x = x * 1103515245u + 12345u) >> 16); });
   return image;
 }
 
 std::vector<Bytes> ExpectedStream(const Bytes& image) {
   const Bytes packed = PackImage(image);
-  const BlockPlan plan = MakeBlockPlan(static_cast<std::int64_t>(packed.size()));
-  std::vector<Bytes> stream{AnnounceMessage(static_cast<std::int32_t>(plan.blockCount))};
-  for (std::int64_t i = 0; i < plan.blockCount; ++i) {
-    stream.push_back(
-        BlockMessage(packed, static_cast<std::int32_t>(i), plan.BlockLength(i), plan.blockSize));
+  const BlockPlan plan = MakeBlockPlan(std::int64_t(packed.size()));
+  std::vector<Bytes> stream{AnnounceMessage(std::int32_t(plan.blockCount))};
+  for (std::int32_t i = 0; i < plan.blockCount; ++i) {
+    stream.push_back(BlockMessage(packed, i, plan.BlockLength(i), plan.blockSize));
   }
   return stream;
 }
 
 WindowTest::WindowTest() : previousDir_(QDir::currentPath()) {
-  EXPECT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("Movrin Update/bin")));
-  EXPECT_TRUE(QDir::setCurrent(dir_.path()));
+  EXPECT_TRUE(QDir(dir_.path()).mkpath("Movrin Update/bin") && QDir::setCurrent(dir_.path()));
 }
 
 WindowTest::~WindowTest() {
@@ -53,28 +49,25 @@ void WindowTest::ClearFolder() const {
 
 void WindowTest::WriteImage(const std::string& name, const Bytes& bytes) const {
   QFile file(DataFolder() + QLatin1Char('/') + QString::fromStdString(name));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  ASSERT_EQ(file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())),
-            qint64(bytes.size()));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
+              file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) ==
+                  qint64(bytes.size()));
 }
 
-CUpdaterDlg& WindowTest::Open() {
+void WindowTest::Open() {
   boxes_.Clear();
   midi_.ClearSent();
   dlg_.reset();
-  dlg_ = std::make_unique<CUpdaterDlg>(
-      backend_, boxes_,
-      CUpdaterDlg::Shell{[this](QWidget* owner) { aboutOwners_.push_back(owner); },
-                         [this] { ++helpShown_; }, QIcon()});
-  // As the application does; the bar only draws in a window that exists.
-  dlg_->show();
-  return *dlg_;
+  const auto about = [this](QWidget* owner) { aboutOwners_.push_back(owner); };
+  dlg_ = std::make_unique<CUpdaterDlg>(backend_, boxes_,
+                                       CUpdaterDlg::Shell{about, [this] { ++helpShown_; }, {}});
+  dlg_->show();  // as the application does; the bar only draws in a window that exists
 }
 
-void WindowTest::StartTransfer(const Bytes& image, const std::string& name) {
-  WriteImage(name, image);
+void WindowTest::StartTransfer(const Bytes& image) {
+  WriteImage("image.bin", image);
   Open();
-  Select(QString::fromStdString(name));
+  Select(QStringLiteral("image.bin"));
   PressSend();
 }
 

@@ -63,15 +63,14 @@ class WindowTest : public ::testing::Test {
   WindowTest();
   ~WindowTest() override;
 
-  void WriteImage(const std::string& name, const Bytes& bytes) const;
   [[nodiscard]] QString DataFolder() const;
-  // Empties the data folder.
   void ClearFolder() const;
+  void WriteImage(const std::string& name, const Bytes& bytes) const;
 
   // Opens and shows the window as the application does (the constructor is its initialisation).
-  CUpdaterDlg& Open();
-  // Opens it with `name` in the data folder, selects it and presses Send.
-  void StartTransfer(const Bytes& image, const std::string& name = "image.bin");
+  void Open();
+  // Opens it with `image` as "image.bin" in the data folder, selects it and presses Send.
+  void StartTransfer(const Bytes& image);
   // Makes the window active, so that the focus and keys behave as for a user.
   void Activate() const;
 
@@ -94,10 +93,9 @@ class WindowTest : public ::testing::Test {
   void PressSend() const { Button("IDC_SEND")->click(); }
 
   // The device answers on the open input port; the message crosses to the window as a posted
-  // event, which is then handled.
+  // event, which is then handled. RunHandshake: the ready note, then `blocks` request notes.
   void FromDevice(std::uint32_t message);
   void HandlePosted() const;
-  // Ready note, then a request note per block.
   void RunHandshake(std::size_t blocks);
 
   [[nodiscard]] std::vector<Bytes> SentBytes() const;
