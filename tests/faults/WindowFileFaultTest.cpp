@@ -22,16 +22,6 @@ class WindowFileFault : public WindowTest {
   [[nodiscard]] std::string PathOf(const std::string& name) const {
     return QFile::encodeName(DataFolder()).toStdString() + "/" + name;
   }
-  void ExpectRefused(const QString& text, const QString& caption, unsigned style) const {
-    ASSERT_EQ(boxes_.shown().size(), 1u);
-    EXPECT_EQ(Shown(0), text);
-    EXPECT_EQ(boxes_.shown()[0].caption.isNull(), caption.isNull());
-    EXPECT_EQ(boxes_.shown()[0].caption, caption);
-    EXPECT_EQ(boxes_.shown()[0].style, style);
-    EXPECT_EQ(midi_.inputsOpened(), 0u) << "a port was opened for a refused file";
-    EXPECT_TRUE(midi_.sent().empty()) << "something was sent for a refused file";
-    EXPECT_TRUE(Button("IDC_SEND")->isEnabled()) << "the user may choose again";
-  }
 };
 
 QString Check(ImageCheck check, std::uint64_t length) {
@@ -85,7 +75,14 @@ TEST_F(WindowFileFault, EveryRefusalShowsItsBoxAndOpensNoPort) {
       FileList()->clearSelection();
     }
     PressSend();
-    ExpectRefused(row.text, row.caption, row.style);
+    ASSERT_EQ(boxes_.shown().size(), 1u);
+    EXPECT_EQ(Shown(0), row.text);
+    EXPECT_EQ(boxes_.shown()[0].caption.isNull(), row.caption.isNull());
+    EXPECT_EQ(boxes_.shown()[0].caption, row.caption);
+    EXPECT_EQ(boxes_.shown()[0].style, row.style);
+    EXPECT_EQ(midi_.inputsOpened(), 0u) << "a port was opened for a refused file";
+    EXPECT_TRUE(midi_.sent().empty()) << "something was sent for a refused file";
+    EXPECT_TRUE(Button("IDC_SEND")->isEnabled()) << "the user may choose again";
   }
 }
 
