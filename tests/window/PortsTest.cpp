@@ -17,19 +17,27 @@ QStringList Entries(const QComboBox* list) {
   return entries;
 }
 
-// Refresh lists the ports present now and selects the first entries again; the file list is
+// An entry keeps the port it was made from when ports come and go after the lists were filled;
+// Refresh lists the ports present now and selects the first entries again. The file list is
 // filled only when the window opens.
 TEST_F(PortsTest, ListsTheDefaultRouteFirstThenEveryPortAndRefreshReadsThemAgain) {
-  midi_.SetOutputs({{"Midi Through Port-0"}, {"Synth A"}});
+  midi_.SetOutputs({{"Midi Through Port-0"}, {"Synth A"}, {"Synth B"}});
   WriteImage("a.bin", MakeImage(10));
   Open();
   QComboBox* out = DeviceList("IDC_MIDI_OUT");
   QComboBox* in = DeviceList("IDC_MIDI_IN");
-  EXPECT_EQ(Entries(out), (QStringList{"Default (Synth A)", "Midi Through Port-0", "Synth A"}));
+  EXPECT_EQ(Entries(out),
+            (QStringList{"Default (Synth A)", "Midi Through Port-0", "Synth A", "Synth B"}));
   EXPECT_EQ(Entries(in), (QStringList{"Keys In", "Synth In"}));
   EXPECT_EQ(out->currentIndex() + in->currentIndex(), 0);
-  out->setCurrentIndex(2);
+  out->setCurrentIndex(3);
   in->setCurrentIndex(1);
+  midi_.SetOutputs({{"Synth B"}, {"Synth A"}});
+  midi_.SetInputs({{"Synth In"}, {"Keys In"}});
+  Select(QStringLiteral("a.bin"));
+  PressSend();
+  EXPECT_EQ(midi_.openInputPort().value_or(MidiPortInfo{}).name, "Synth In");
+  RunHandshake(1);
   midi_.SetOutputs({{"Synth C"}});
   midi_.SetInputs({{"Synth C In"}, {"Keys In"}});
   WriteImage("added-later.bin", MakeImage(10));
@@ -38,24 +46,9 @@ TEST_F(PortsTest, ListsTheDefaultRouteFirstThenEveryPortAndRefreshReadsThemAgain
   EXPECT_EQ(Entries(in), (QStringList{"Synth C In", "Keys In"}));
   EXPECT_EQ(out->currentIndex() + in->currentIndex(), 0);
   EXPECT_EQ(ListedFiles(), QStringList{"a.bin"});
-  Select(QStringLiteral("a.bin"));
   PressSend();
-  EXPECT_EQ(SentPorts(), std::vector<std::string>{"Synth C"});
+  EXPECT_EQ(SentPorts(), (std::vector<std::string>{"Synth B", "Synth B", "Synth C"}));
   EXPECT_EQ(midi_.openInputPort()->name, "Synth C In");
-}
-
-// An entry keeps the port it was made from when ports come and go after the lists were filled.
-TEST_F(PortsTest, AnEntryKeepsItsPortWhenThePortsMoveAfterwards) {
-  WriteImage("a.bin", MakeImage(10));
-  Open();
-  DeviceList("IDC_MIDI_OUT")->setCurrentIndex(2);  // Synth B
-  DeviceList("IDC_MIDI_IN")->setCurrentIndex(1);   // Synth In
-  midi_.SetOutputs({{"Synth B"}, {"Synth A"}});
-  midi_.SetInputs({{"Synth In"}, {"Keys In"}});
-  Select(QStringLiteral("a.bin"));
-  PressSend();
-  EXPECT_EQ(SentPorts(), std::vector<std::string>{"Synth B"});
-  EXPECT_EQ(midi_.openInputPort().value_or(MidiPortInfo{}).name, "Synth In");
 }
 
 // A choice is stored when the user leaves the list, as the Send button takes the focus (Send
