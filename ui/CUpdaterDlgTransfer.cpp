@@ -149,9 +149,9 @@ void CUpdaterDlg::LockPortChoice(bool locked) {
 // Says so and nothing more: nothing stops, nothing is sent, the next note clears it.
 void CUpdaterDlg::OnSilentDevice() {
   QString hint = Utf8(text::kSilentDevice).arg(m_strInPort);
-  const std::uint64_t xruns = m_midi.XrunCount() - m_nXrunsAtAnnounce;
-  if (xruns > 0) {
-    hint += QLatin1Char(' ') + Utf8(text::kXrunsSinceAnnounce).arg(xruns);
+  const std::uint64_t xruns = m_midi.XrunCount();
+  if (xruns > m_nXrunsAtAnnounce) {
+    hint += QLatin1Char(' ') + Utf8(text::kXrunsSinceAnnounce).arg(xruns - m_nXrunsAtAnnounce);
   }
   // Before the ready note the status line is free; afterwards the bar takes its place.
   QLabel* line = m_engine.state() == movrin::TransferEngine::State::Sending ? m_hint : m_status;
