@@ -1,6 +1,5 @@
 #include "CAboutBox.h"
 
-#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 
@@ -56,16 +55,4 @@ CAboutBox::~CAboutBox() = default;
 void ShowAboutBox(QWidget* owner) {
   CAboutBox box(owner);
   box.exec();
-}
-
-QAction* AddAboutItem(QWidget* window) {
-  window->setContextMenuPolicy(Qt::ActionsContextMenu);
-  auto* separator = new QAction(window);
-  separator->setSeparator(true);
-  window->addAction(separator);
-  auto* about = new QAction(QString::fromUtf8(movrin::text::kAboutItem), window);
-  about->setObjectName(QStringLiteral("IDM_ABOUT_ITEM"));
-  QObject::connect(about, &QAction::triggered, window, [window] { ShowAboutBox(window); });
-  window->addAction(about);
-  return about;
 }

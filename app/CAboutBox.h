@@ -6,8 +6,6 @@
 
 #include <QDialog>
 
-class QAction;
-
 class CAboutBox : public QDialog {
   Q_OBJECT
 
@@ -19,7 +17,3 @@ class CAboutBox : public QDialog {
 
 // Builds a box owned by `owner`, runs it modally and ignores its result.
 void ShowAboutBox(QWidget* owner);
-
-// Qt has no system menu: the About item goes at the end of the window's own context menu,
-// after a separator. Returns the item, which opens ShowAboutBox(window).
-QAction* AddAboutItem(QWidget* window);

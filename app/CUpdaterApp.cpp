@@ -1,10 +1,13 @@
 #include "CUpdaterApp.h"
 
+#include <QEventLoop>
 #include <QIcon>
 #include <memory>
 
 #include "AppIcon.h"
+#include "CAboutBox.h"
 #include "CUpdaterDlg.h"
+#include "HtmlHelpLoader.h"
 #include "MessageBoxes.h"
 #include "MidiBackend.h"
 #include "Strings.h"
@@ -22,7 +25,11 @@ bool CUpdaterApp::InitInstance() {
   const std::unique_ptr<movrin::MidiBackend> backend =
       movrin::CreateSystemMidiBackend(movrin::text::kWindowCaption);
   movrin::QtMessageBoxPresenter boxes;
-  CUpdaterDlg dlg(*backend, boxes);
-  dlg.exec();
+  CUpdaterDlg dlg(*backend, boxes, {ShowAboutBox, [] { OpenHelpFile(); }, AppIcon()});
+  // A window of its own with a taskbar entry, not a modal dialog; the program ends with it.
+  QEventLoop loop;
+  QObject::connect(&dlg, &QDialog::finished, &loop, &QEventLoop::quit);
+  dlg.show();
+  loop.exec();
   return false;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// The application object: owns the QApplication, runs the main window as a modal dialog and
-// lets the program end as soon as that window closes. No event loop of its own runs.
+// The application object: owns the QApplication, runs the main window as its own window and
+// lets the program end as soon as that window closes.
 
 #include <QApplication>
 

@@ -1,6 +1,8 @@
 #include "HtmlHelpLoader.h"
 
+#include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <utility>
@@ -10,8 +12,8 @@
 namespace {
 
 QString FindSystemViewer() {
-  // Viewers that read CHM themselves first; the desktop's opener may know another one.
-  for (const char* program : {"xchm", "kchmviewer", "okular", "xdg-open"}) {
+  // Only programs that read CHM: without one the HTML manual is the better choice.
+  for (const char* program : {"xchm", "kchmviewer", "okular"}) {
     const QString found = QStandardPaths::findExecutable(QString::fromLatin1(program));
     if (!found.isEmpty()) {
       return found;
@@ -48,7 +50,24 @@ HtmlHelpLoader& SystemHelpLoader() {
   return loader;
 }
 
-void OpenHelpFile(HtmlHelpLoader& loader) {
-  loader.Display(QString::fromUtf8(movrin::text::kHelpFolder) +
-                 QString::fromUtf8(movrin::text::kHelpFile));
+HelpFiles InstalledHelpFiles() {
+  const QString doc = QStringLiteral(MOVRIN_DOC_DIR);
+  return {QString::fromUtf8(movrin::text::kHelpFolder) + QString::fromUtf8(movrin::text::kHelpFile),
+          doc + QStringLiteral("/help.chm"), doc + QStringLiteral("/html/index.html")};
+}
+
+void OpenHelpFile(HtmlHelpLoader& loader, const HelpFiles& files, const OpenUrl& openUrl) {
+  // Started from the desktop menu, the current directory is the home folder: the installed
+  // manual stands in for a help file that is not there.
+  const bool local = QFileInfo::exists(files.local) || !QFileInfo::exists(files.installedChm);
+  if (loader.Display(local ? files.local : files.installedChm)) {
+    return;
+  }
+  if (loader.NoViewer() && QFileInfo::exists(files.installedHtml)) {
+    openUrl(QUrl::fromLocalFile(files.installedHtml));
+  }
+}
+
+void OpenHelpFile() {
+  OpenHelpFile(SystemHelpLoader(), InstalledHelpFiles(), QDesktopServices::openUrl);
 }

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <functional>
 
 class HtmlHelpLoader {
@@ -15,13 +16,15 @@ class HtmlHelpLoader {
   // Starts the program detached from ours; returns whether it started.
   using Launch = std::function<bool(const QString& program, const QStringList& arguments)>;
 
-  // The system's viewers: xchm, kchmviewer, okular, else the desktop's opener (xdg-open).
+  // The system's CHM viewers: xchm, kchmviewer, okular.
   HtmlHelpLoader();
   HtmlHelpLoader(Lookup lookup, Launch launch);
 
   // Asks the viewer to show `file`, a path relative to the current directory or absolute.
   // Returns whether a viewer was started.
   bool Display(const QString& file);
+  // Whether the look-up found no viewer (known only after the first Display).
+  [[nodiscard]] bool NoViewer() const { return m_bFailed; }
 
  private:
   Lookup m_lookup;
@@ -33,6 +36,18 @@ class HtmlHelpLoader {
 // The loader of the whole run, shared by every call.
 [[nodiscard]] HtmlHelpLoader& SystemHelpLoader();
 
-// The Help button: "Movrin Update/help.chm" below the current directory (not beside the program
-// file), with no owner window, silently when it cannot be shown.
-void OpenHelpFile(HtmlHelpLoader& loader = SystemHelpLoader());
+// Where the manual can be: below the current directory, and where the package installed it.
+struct HelpFiles {
+  QString local;          // "Movrin Update/help.chm", relative to the current directory
+  QString installedChm;   // <doc folder>/help.chm
+  QString installedHtml;  // <doc folder>/html/index.html
+};
+[[nodiscard]] HelpFiles InstalledHelpFiles();
+
+using OpenUrl = std::function<bool(const QUrl&)>;
+
+// The Help button, with no owner window and silently when nothing can be shown: the help file
+// below the current directory (not beside the program file) when it is there, else the installed
+// one; with no CHM viewer on the system, the installed HTML manual in the desktop's browser.
+void OpenHelpFile(HtmlHelpLoader& loader, const HelpFiles& files, const OpenUrl& openUrl);
+void OpenHelpFile();

@@ -18,7 +18,9 @@ int QtMessageBoxPresenter::Show(QWidget* owner, const QString& text, const QStri
   box.setIcon(exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
   if (yesNo) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton((style & kMessageBoxDefaultButton2) != 0 ? QMessageBox::No
+                                                                  : QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
   } else {
     box.setStandardButtons(QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);

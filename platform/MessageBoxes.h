@@ -16,6 +16,8 @@ enum MessageBoxStyle : unsigned {
   kMessageBoxOk = 0x0,
   kMessageBoxYesNo = 0x4,
   kMessageBoxOkExclamation = 0x30,
+  kMessageBoxIconWarning = 0x30,      // the icon alone, to combine with other buttons
+  kMessageBoxDefaultButton2 = 0x100,  // the second button (No) is the default
 };
 
 enum MessageBoxResult : int {

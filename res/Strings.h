@@ -2,7 +2,14 @@
 
 // Every text the program shows, exactly as users of the update tool know them.
 
+#include <QString>
+
 namespace movrin::text {
+
+// The texts are UTF-8 (the About item is Chinese).
+inline QString Utf8(const char* s) {
+  return QString::fromUtf8(s);
+}
 
 // Main window
 inline constexpr char kWindowCaption[] = "Movrin Update";
@@ -56,5 +63,11 @@ inline constexpr char kTransferStopped[] =
 inline constexpr char kAbandonQuestion[] =
     "A transfer is running. Closing now stops it, and the device is left with an incomplete "
     "firmware image.\nAbandon the transfer and close?";
+// A device that stays silent is named, not waited for in silence. %1 is the Midi In port.
+inline constexpr char kSilentDevice[] =
+    "No answer from the device on %1 yet. Check that Midi Out reaches the device and Midi In is "
+    "the port it answers on.";
+inline constexpr char kXrunsSinceAnnounce[] =
+    "The MIDI system fell behind %1 time(s) since the announce: MIDI may have been lost.";
 
 }  // namespace movrin::text

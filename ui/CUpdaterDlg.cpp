@@ -3,7 +3,10 @@
 #include "CUpdaterDlg.h"
 
 #include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,24 +14,22 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 
-#include "AppIcon.h"
-#include "CAboutBox.h"
 #include "CLabelledProgressCtrl.h"
 #include "DialogUnits.h"
-#include "HtmlHelpLoader.h"
 #include "Strings.h"
 
 namespace {
 
 namespace text = movrin::text;
+using text::Utf8;
 
 constexpr char kStaticIdentifier[] = "IDC_STATIC";
-
-QString Utf8(const char* s) {
-  return QString::fromUtf8(s);
-}
+// Win32's close question with No as its default button (MB_DEFBUTTON2) and a warning icon.
+constexpr unsigned kAbandonStyle =
+    movrin::kMessageBoxYesNo | movrin::kMessageBoxIconWarning | movrin::kMessageBoxDefaultButton2;
 
 template <typename Widget>
 Widget* Place(Widget* widget, const char* identifier, int x, int y, int w, int h) {
@@ -68,14 +69,16 @@ QLabel* MakeLabel(QWidget* parent, const char* label, const char* identifier, in
 
 }  // namespace
 
-CUpdaterDlg::CUpdaterDlg(movrin::MidiBackend& midi, movrin::MessageBoxPresenter& boxes,
+// A window of the application's own (its own taskbar entry, no transient parent), not a dialog.
+CUpdaterDlg::CUpdaterDlg(movrin::MidiBackend& midi, movrin::MessageBoxPresenter& boxes, Shell shell,
                          QWidget* pParent)
-    : QDialog(pParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    : QDialog(pParent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
       m_midi(midi),
       m_boxes(boxes),
-      m_hIcon(AppIcon()) {
+      m_shell(std::move(shell)),
+      m_hIcon(m_shell.icon) {
   CreateControls();
   // Runs here rather than at the first show: once, before the window appears, as the dialog
   // manager's initialisation does, so a box it shows comes before the window and a show after
@@ -120,6 +123,14 @@ void CUpdaterDlg::CreateControls() {
   QPushButton* refresh = MakeButton(this, text::kRefresh, "IDC_REFRESH", 229, 24);
   m_status = MakeLabel(this, text::kStatusTemplate, "IDC_STATUS", 8, 86, 251, 8);
   QPushButton* help = MakeButton(this, text::kHelp, "IDC_HELP", 229, 43);
+  // The one free strip between the lists and the bar: it never covers either.
+  m_hint = MakeLabel(this, "", "IDC_HINT", 8, 75, 262, 8);
+  m_hint->hide();
+  m_silence = new QTimer(this);
+  m_silence->setObjectName(QStringLiteral("IDT_SILENCE"));
+  m_silence->setSingleShot(true);
+  m_silence->setInterval(kSilenceHintMs);
+  connect(m_silence, &QTimer::timeout, this, &CUpdaterDlg::OnSilentDevice);
 
   setTabOrder(m_fileList, midiOut);
   setTabOrder(midiOut, midiIn);
@@ -132,20 +143,46 @@ void CUpdaterDlg::CreateControls() {
   connect(m_btnSend, &QPushButton::clicked, this, &CUpdaterDlg::OnSend);
   connect(refresh, &QPushButton::clicked, this, &CUpdaterDlg::OnRefresh);
   connect(help, &QPushButton::clicked, this, &CUpdaterDlg::OnHelpButton);
-  WatchDeviceList(midiOut, m_bOutChosen);
-  WatchDeviceList(midiIn, m_bInChosen);
+  WatchDeviceList(midiOut, m_bOutChosen, &CUpdaterDlg::OnSelectMidiOut);
+  WatchDeviceList(midiIn, m_bInChosen, &CUpdaterDlg::OnSelectMidiIn);
+  m_fileList->installEventFilter(this);
+  // Shift+F10 is the Menu key's twin: the same context menu for the control with the focus.
+  connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this), &QShortcut::activated, this,
+          [this] {
+            QWidget* target = focusWidget() != nullptr ? focusWidget() : this;
+            const QPoint pos = target->rect().center();
+            QContextMenuEvent menu(QContextMenuEvent::Keyboard, pos, target->mapToGlobal(pos));
+            QApplication::sendEvent(target, &menu);
+          });
 }
 
 // Without a selection-end-cancel notification the stored choice follows the list whenever the
 // list loses the focus or its dropped list closes without a choice; a choice made in the dropped
-// list is stored when the focus moves on.
-void CUpdaterDlg::WatchDeviceList(QComboBox* list, bool& chosen) {
+// list is stored when the focus moves on. A change while the list is not in use (made by the
+// program, or by the wheel over a list without the focus) is stored at once: it is left already.
+void CUpdaterDlg::WatchDeviceList(QComboBox* list, bool& chosen, void (CUpdaterDlg::*store)()) {
   list->installEventFilter(this);
   list->view()->parentWidget()->installEventFilter(this);
   connect(list, &QComboBox::activated, this, [&chosen] { chosen = true; });
+  connect(list, &QComboBox::currentIndexChanged, this, [this, list, store] {
+    if (!list->hasFocus() && !list->view()->isVisible()) {
+      (this->*store)();
+    }
+  });
 }
 
 bool CUpdaterDlg::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == m_fileList && e->type() == QEvent::KeyPress) {
+    // The list opens with its first entry current but unselected; the first key that moves or
+    // selects must select it, or a keyboard user could never choose a lone image.
+    const auto* key = static_cast<QKeyEvent*>(e);
+    if ((key->key() == Qt::Key_Down || key->key() == Qt::Key_Space) &&
+        key->modifiers() == Qt::NoModifier && m_fileList->selectedItems().isEmpty() &&
+        m_fileList->count() > 0) {
+      m_fileList->setCurrentRow(0, QItemSelectionModel::ClearAndSelect);
+      return true;
+    }
+  }
   struct Watched {
     QComboBox* list;
     bool* chosen;
@@ -180,8 +217,20 @@ bool CUpdaterDlg::eventFilter(QObject* watched, QEvent* e) {
   return QDialog::eventFilter(watched, e);
 }
 
+// There is no system menu: the About item ends the window's own context menu.
+void CUpdaterDlg::AddAboutItem() {
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* separator = new QAction(this);
+  separator->setSeparator(true);
+  addAction(separator);
+  auto* about = new QAction(Utf8(text::kAboutItem), this);
+  about->setObjectName(QStringLiteral("IDM_ABOUT_ITEM"));
+  connect(about, &QAction::triggered, this, &CUpdaterDlg::OnAbout);
+  addAction(about);
+}
+
 void CUpdaterDlg::OnInitDialog() {
-  AddAboutItem(this);
+  AddAboutItem();
   setWindowIcon(m_hIcon);
 
   m_bCompleted = false;
@@ -225,23 +274,28 @@ void CUpdaterDlg::keyPressEvent(QKeyEvent* e) {
 
 void CUpdaterDlg::done(int result) {
   if (m_engine.running()) {
-    if (m_boxes.Show(this, Utf8(text::kAbandonQuestion), QString(), movrin::kMessageBoxYesNo) !=
+    if (m_boxes.Show(this, Utf8(text::kAbandonQuestion), QString(), kAbandonStyle) !=
         movrin::kResultYes) {
       return;
     }
     // The transfer may have ended while the box was open; closing is what was asked either way.
     m_engine.Abort();
+    TransferEnded();
   }
   CloseMidiIn();
   QDialog::done(result);
 }
 
 void CUpdaterDlg::OnAbout() {
-  ShowAboutBox(this);
+  if (m_shell.about) {
+    m_shell.about(this);
+  }
 }
 
 void CUpdaterDlg::OnHelpButton() {
-  OpenHelpFile();
+  if (m_shell.help) {
+    m_shell.help();
+  }
 }
 
 void CUpdaterDlg::OnSelectImage() {

@@ -25,6 +25,7 @@ class QKeyEvent;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QTimer;
 class CLabelledProgressCtrl;
 
 class CUpdaterDlg : public QDialog {
@@ -46,7 +47,18 @@ class CUpdaterDlg : public QDialog {
     std::uint32_t m_message;
   };
 
-  CUpdaterDlg(movrin::MidiBackend& midi, movrin::MessageBoxPresenter& boxes,
+  // What the application hands the window: its About box, its help and its icon.
+  struct Shell {
+    std::function<void(QWidget* owner)> about;
+    std::function<void()> help;
+    QIcon icon;
+  };
+
+  // How long the device may stay silent, after the announce or between blocks, before the
+  // window says so. The transfer itself keeps waiting.
+  static constexpr int kSilenceHintMs = 5000;
+
+  CUpdaterDlg(movrin::MidiBackend& midi, movrin::MessageBoxPresenter& boxes, Shell shell = {},
               QWidget* pParent = nullptr);
   ~CUpdaterDlg() override;
   CUpdaterDlg(const CUpdaterDlg&) = delete;
@@ -70,7 +82,8 @@ class CUpdaterDlg : public QDialog {
   void OnRefresh();
   void OnSelectImage();
   void OnHelpButton();
-  void WatchDeviceList(QComboBox* list, bool& chosen);
+  void WatchDeviceList(QComboBox* list, bool& chosen, void (CUpdaterDlg::*store)());
+  void AddAboutItem();
 
   // Image list and loader (CUpdaterDlgImages.cpp).
   void FillImageList(QString pattern);
@@ -94,9 +107,15 @@ class CUpdaterDlg : public QDialog {
   void SendAnnounce(std::span<const std::uint8_t> announce);
   void SendBlock(std::int64_t index);
   void ShowTransferStopped();
+  // The end of a transfer, however it ended: the port choices are the user's again.
+  void TransferEnded();
+  void LockPortChoice(bool locked);
+  void OnSilentDevice();
+  void ClearSilenceHint();
 
   movrin::MidiBackend& m_midi;
   movrin::MessageBoxPresenter& m_boxes;
+  Shell m_shell;
 
   // The raw image of the last load. The packed image, the block plan and the counters of the
   // running transfer (blocks sent, sending or not) are the engine's.
@@ -113,6 +132,13 @@ class CUpdaterDlg : public QDialog {
   // choice is stored when the list is left, not when it is made.
   bool m_bOutChosen = false;
   bool m_bInChosen = false;
+
+  // The ports chosen at Send: the whole transfer uses them, whatever the lists show meanwhile.
+  std::optional<movrin::MidiPortInfo> m_sendPort;
+  QString m_strInPort;
+  std::uint64_t m_nXrunsAtAnnounce = 0;
+  QTimer* m_silence = nullptr;
+  QLabel* m_hint = nullptr;  // above the bar: the silence hint while blocks are due
 
   QPushButton* m_btnSend = nullptr;
   QLabel* m_status = nullptr;

@@ -14,10 +14,7 @@
 namespace {
 
 namespace text = movrin::text;
-
-QString Utf8(const char* s) {
-  return QString::fromUtf8(s);
-}
+using text::Utf8;
 
 // The name's bytes as the folder holds them. A name that is not valid UTF-8 does not survive
 // decoding for display and encoding back: it would open another file, or none.

@@ -10,20 +10,14 @@
 namespace {
 
 namespace text = movrin::text;
+using text::Utf8;
 
 constexpr char kMidiOutList[] = "IDC_MIDI_OUT";
 constexpr char kMidiInList[] = "IDC_MIDI_IN";
 
-QString Utf8(const char* s) {
-  return QString::fromUtf8(s);
-}
-QString Utf8(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
 // The first output entry stands for the system's default route, as the MIDI mapper did.
 QString DefaultOutputLabel(const movrin::MidiPortInfo& port) {
-  return QString::fromUtf8(text::kDefaultOutput).arg(Utf8(port.name));
+  return Utf8(text::kDefaultOutput).arg(QString::fromStdString(port.name));
 }
 
 void AddPort(QComboBox* list, const QString& label, const movrin::MidiPortInfo& port) {
@@ -45,7 +39,10 @@ QComboBox* CUpdaterDlg::DeviceList(const char* identifier) const {
 
 void CUpdaterDlg::FillDeviceLists() {
   // Each entry keeps the port it was made from, so a port that cannot be listed never shifts
-  // the later entries onto the wrong device.
+  // the later entries onto the wrong device. Emptying the lists stores their changes: the entries
+  // to select are taken first.
+  const int outEntry = m_nMidiOut + 1;
+  const int inEntry = m_nMidiIn;
   QComboBox* out = DeviceList(kMidiOutList);
   out->clear();
   const movrin::MidiPortInfo route = m_midi.DefaultOutput();
@@ -53,17 +50,17 @@ void CUpdaterDlg::FillDeviceLists() {
     AddPort(out, DefaultOutputLabel(route), route);
   }
   for (const movrin::MidiPortInfo& port : m_midi.ListOutputs()) {
-    AddPort(out, Utf8(port.name), port);
+    AddPort(out, QString::fromStdString(port.name), port);
   }
 
   QComboBox* in = DeviceList(kMidiInList);
   in->clear();
   for (const movrin::MidiPortInfo& port : m_midi.ListInputs()) {
-    AddPort(in, Utf8(port.name), port);
+    AddPort(in, QString::fromStdString(port.name), port);
   }
 
-  out->setCurrentIndex(m_nMidiOut + 1);
-  in->setCurrentIndex(m_nMidiIn);
+  out->setCurrentIndex(outEntry);
+  in->setCurrentIndex(inEntry);
   m_nMidiOut = out->currentIndex() - 1;
   m_nMidiIn = in->currentIndex();
 }
@@ -94,6 +91,7 @@ int CUpdaterDlg::OpenMidiIn(int index) {
     return 2;
   }
   m_hMidiIn = std::move(opened.port);
+  m_strInPort = QString::fromStdString(port->name);
   return 1;
 }
 
@@ -104,9 +102,9 @@ void CUpdaterDlg::CloseMidiIn() {
 
 void CUpdaterDlg::SendSysEx(std::span<const std::uint8_t> message, const QString& caption,
                             const std::function<void(bool sent)>& outcome) {
-  const std::optional<movrin::MidiPortInfo> port = OutputPort(m_nMidiOut);
+  // The port chosen at Send, never one the lists show later.
   const movrin::MidiError error =
-      port ? m_midi.SendSysEx(*port, message) : movrin::MidiError::NoSuchPort;
+      m_sendPort ? m_midi.SendSysEx(*m_sendPort, message) : movrin::MidiError::NoSuchPort;
   outcome(error == movrin::MidiError::None);
   switch (error) {
     case movrin::MidiError::None:

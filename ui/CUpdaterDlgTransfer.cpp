@@ -1,9 +1,11 @@
 // The window's side of the handshake: Send starts a transfer, the device's notes pace it. The
 // rules (which note counts, which block goes next) are movrin::TransferEngine's.
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 
 #include "CLabelledProgressCtrl.h"
 #include "CUpdaterDlg.h"
@@ -12,13 +14,10 @@
 namespace {
 
 namespace text = movrin::text;
+using text::Utf8;
 
 // The device needs a moment after a completed transfer before it listens for the next one.
 constexpr unsigned long kPauseAfterTransferMs = 100;
-
-QString Utf8(const char* s) {
-  return QString::fromUtf8(s);
-}
 
 int ToInt(std::int64_t value) {
   return static_cast<int>(value);
@@ -31,10 +30,6 @@ void CUpdaterDlg::OnSend() {
   if (m_engine.running()) {
     return;
   }
-  // The ports the lists show now are the ones used, whether or not a list was left yet.
-  OnSelectMidiOut();
-  OnSelectMidiIn();
-
   if (!LoadSelectedImage()) {
     return;
   }
@@ -47,6 +42,9 @@ void CUpdaterDlg::OnSend() {
     return;
   }
   m_btnSend->setEnabled(false);
+  // The ports stay those of this moment until the transfer ends.
+  m_sendPort = OutputPort(m_nMidiOut);
+  LockPortChoice(true);
   // After a stopped transfer the status line still tells of it; this one is a fresh start.
   m_status->setText(Utf8(text::kStatusPrompt));
 
@@ -64,7 +62,10 @@ void CUpdaterDlg::SendAnnounce(std::span<const std::uint8_t> announce) {
     m_engine.AnnounceResult(sent);
     if (!sent) {
       ShowTransferStopped();
+      return;
     }
+    m_nXrunsAtAnnounce = m_midi.XrunCount();
+    m_silence->start();
   });
 }
 
@@ -81,6 +82,7 @@ void CUpdaterDlg::SendBlock(std::int64_t index) {
         CloseMidiIn();
         m_bCompleted = true;
         m_btnSend->setEnabled(true);
+        TransferEnded();
         break;
       case movrin::TransferEngine::State::Failed:
         ShowTransferStopped();
@@ -94,6 +96,9 @@ void CUpdaterDlg::SendBlock(std::int64_t index) {
 
 long CUpdaterDlg::OnMidiInData(quintptr /*wParam*/, std::uint32_t lParam) {
   const movrin::TransferEngine::Step step = m_engine.OnShortMessage(lParam);
+  if (step.kind != movrin::TransferEngine::Step::Kind::Ignore) {
+    ClearSilenceHint();
+  }
   switch (step.kind) {
     case movrin::TransferEngine::Step::Kind::Ignore:
       break;
@@ -107,6 +112,10 @@ long CUpdaterDlg::OnMidiInData(quintptr /*wParam*/, std::uint32_t lParam) {
       SendBlock(step.blockIndex);
       break;
   }
+  // Silence is counted from the last note that counted, after its block went out.
+  if (step.kind != movrin::TransferEngine::Step::Kind::Ignore && m_engine.running()) {
+    m_silence->start();
+  }
   return 0;
 }
 
@@ -114,10 +123,49 @@ long CUpdaterDlg::OnMidiInData(quintptr /*wParam*/, std::uint32_t lParam) {
 // again so the user can retry once the port is sorted out.
 void CUpdaterDlg::ShowTransferStopped() {
   CloseMidiIn();
+  TransferEnded();
   m_progress->hide();
-  m_status->setText(QString::fromUtf8(text::kTransferStopped)
-                        .arg(m_engine.blocksSent())
-                        .arg(m_engine.blockCount()));
+  m_status->setText(
+      Utf8(text::kTransferStopped).arg(m_engine.blocksSent()).arg(m_engine.blockCount()));
   m_status->show();
   m_btnSend->setEnabled(true);
+}
+
+void CUpdaterDlg::TransferEnded() {
+  m_silence->stop();
+  ClearSilenceHint();
+  m_sendPort.reset();
+  LockPortChoice(false);
+}
+
+// Refresh and a new list choice would move the rest of a transfer onto another port.
+void CUpdaterDlg::LockPortChoice(bool locked) {
+  for (const char* identifier : {"IDC_MIDI_OUT", "IDC_MIDI_IN"}) {
+    DeviceList(identifier)->setEnabled(!locked);
+  }
+  findChild<QPushButton*>(QStringLiteral("IDC_REFRESH"))->setEnabled(!locked);
+}
+
+// Says so and nothing more: nothing stops, nothing is sent, the next note clears it.
+void CUpdaterDlg::OnSilentDevice() {
+  QString hint = Utf8(text::kSilentDevice).arg(m_strInPort);
+  const std::uint64_t xruns = m_midi.XrunCount();
+  if (xruns > m_nXrunsAtAnnounce) {
+    hint += QLatin1Char(' ') + Utf8(text::kXrunsSinceAnnounce).arg(xruns - m_nXrunsAtAnnounce);
+  }
+  // Before the ready note the status line is free; afterwards the bar takes its place.
+  QLabel* line = m_engine.state() == movrin::TransferEngine::State::Sending ? m_hint : m_status;
+  line->setToolTip(hint);
+  line->setText(line->fontMetrics().elidedText(hint, Qt::ElideRight, line->width()));
+  line->show();
+}
+
+void CUpdaterDlg::ClearSilenceHint() {
+  m_hint->hide();
+  m_hint->clear();
+  m_hint->setToolTip(QString());
+  if (!m_status->toolTip().isEmpty()) {
+    m_status->setToolTip(QString());
+    m_status->setText(Utf8(text::kStatusPrompt));
+  }
 }

@@ -1,90 +1,66 @@
-// The help loader: one viewer look-up per run, a missing viewer remembered, and the help file
-// taken from below the current directory.
+// Help: one viewer look-up per run, a missing viewer remembered, the help file below the
+// current directory first, then the installed manual, and its HTML version without a viewer.
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
-#include <deque>
-#include <utility>
-#include <vector>
 
 #include "HtmlHelpLoader.h"
 
-namespace {
-
-struct FakeSystem {
-  explicit FakeSystem(QString found, std::deque<bool> startResults = {})
-      : viewer(std::move(found)), starts(std::move(startResults)) {}
-
-  QString viewer;           // what the look-up finds; empty for none
-  std::deque<bool> starts;  // results of successive launches; true once used up
-  int lookups = 0;
-  std::vector<QStringList> launched;  // program followed by its arguments
-
-  HtmlHelpLoader Loader() {
-    return HtmlHelpLoader(
-        [this] {
-          ++lookups;
-          return viewer;
-        },
-        [this](const QString& program, const QStringList& arguments) {
-          launched.push_back(QStringList{program} + arguments);
-          if (starts.empty()) {
-            return true;
-          }
-          const bool started = starts.front();
-          starts.pop_front();
-          return started;
-        });
-  }
-};
-
-// Makes a temporary directory the current one for the life of the object.
-class InTemporaryDirectory {
- public:
-  InTemporaryDirectory() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
-  ~InTemporaryDirectory() { QDir::setCurrent(m_previous); }
-  [[nodiscard]] QString Path() const { return QDir(m_dir.path()).canonicalPath(); }
-
- private:
-  QTemporaryDir m_dir;
-  QString m_previous;
-};
-
-}  // namespace
-
-TEST(HtmlHelpLoader, LooksTheViewerUpOnceAndRemembersWhatItFound) {
-  struct Case {
-    const char* name;
-    QString viewer;
-    std::deque<bool> starts;
-    std::vector<bool> results;  // of three presses
-    int launches;
+// Started from the desktop menu the current directory is the home folder: the installed manual
+// stands in for a missing help file, and without a viewer the HTML manual opens in the browser.
+TEST(HtmlHelpLoader, OpensTheLocalHelpFileElseTheInstalledManualElseItsHtml) {
+  QTemporaryDir dir;
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(dir.path()));
+  const QString here = QDir::current().canonicalPath();
+  const QString local = here + "/Movrin Update/help.chm";
+  const HelpFiles files{"Movrin Update/help.chm", here + "/doc/help.chm", here + "/html.html"};
+  struct Row {
+    const char* present;       // "l" local, "c" installed CHM, "h" installed HTML
+    QString viewer;            // empty: none
+    std::vector<bool> starts;  // of three presses
+    QString launched;          // empty: none
+    bool browsed;
   };
-  for (const Case& c :
-       {Case{"viewer", "/usr/bin/xchm", {}, {true, true, true}, 3},
-        Case{"no viewer", "", {}, {false, false, false}, 0},
-        Case{"viewer fails to start once", "/usr/bin/xchm", {false}, {false, true, true}, 3}}) {
-    FakeSystem system(c.viewer, c.starts);
-    HtmlHelpLoader loader = system.Loader();
-    for (std::size_t press = 0; press < c.results.size(); ++press) {
-      EXPECT_EQ(loader.Display("a.chm"), c.results[press]) << c.name << ", press " << press;
+  for (const Row& row : {Row{"lch", "xchm", {true, true, true}, local, false},
+                         Row{"ch", "xchm", {false, true, true}, here + "/doc/help.chm", false},
+                         Row{"", "xchm", {true, true, true}, local, false},
+                         Row{"lch", "", {}, {}, true}, Row{"lc", "", {}, {}, false}}) {
+    SCOPED_TRACE(row.present + row.viewer.toStdString());
+    for (const QString& path : {local, files.installedChm, files.installedHtml}) {
+      QFile::remove(path);
+      QDir().mkpath(QFileInfo(path).path());
+      const char flag = path == local ? 'l' : path == files.installedChm ? 'c' : 'h';
+      if (std::strchr(row.present, flag) != nullptr) {
+        QFile(path).open(QIODevice::WriteOnly);
+      }
     }
-    EXPECT_EQ(system.lookups, 1) << c.name;
-    EXPECT_EQ(system.launched.size(), static_cast<std::size_t>(c.launches)) << c.name;
-    for (const QStringList& call : system.launched) {
-      EXPECT_EQ(call.front(), c.viewer) << c.name;
+    int lookups = 0;
+    QStringList launched;
+    QList<QUrl> browsed;
+    HtmlHelpLoader loader(
+        [&] {
+          ++lookups;
+          return row.viewer;
+        },
+        [&](const QString& program, const QStringList& arguments) {
+          EXPECT_EQ(program, row.viewer);
+          launched << QDir::cleanPath(arguments.value(0));
+          return row.starts.at(launched.size() - 1);  // one that failed is tried again
+        });
+    for (int press = 0; press < 3; ++press) {
+      OpenHelpFile(loader, files, [&](const QUrl& url) {
+        browsed << url;
+        return true;
+      });
     }
+    EXPECT_EQ(lookups, 1);
+    EXPECT_EQ(launched, row.launched.isEmpty() ? QStringList() : QStringList(3, row.launched));
+    EXPECT_EQ(browsed.size(), row.browsed ? 3 : 0);
+    EXPECT_TRUE(browsed.isEmpty() || browsed[0] == QUrl::fromLocalFile(files.installedHtml));
   }
-}
-
-TEST(HtmlHelpLoader, HelpFileIsTakenFromBelowTheCurrentDirectory) {
-  FakeSystem system("/usr/bin/xchm");
-  HtmlHelpLoader loader = system.Loader();
-  InTemporaryDirectory here;
-  OpenHelpFile(loader);
-  ASSERT_EQ(system.launched.size(), 1u);
-  ASSERT_EQ(system.launched[0].size(), 2);
-  EXPECT_EQ(QDir::cleanPath(system.launched[0][1]), here.Path() + "/Movrin Update/help.chm");
+  QDir::setCurrent(previous);
 }

@@ -1,89 +1,56 @@
-// The real message boxes: buttons and icon by style, the result of the button pressed, the
-// caption (the program's name when none is given), and the nested loop that keeps delivering.
+// The real message boxes: buttons, icon and default by style, the result of the button pressed,
+// the caption (the program's name when none is given), and the nested loop that keeps delivering.
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include "MessageBoxes.h"
 
-namespace {
-
-class PostedEventProbe : public QObject {
- public:
-  bool received = false;
-
- protected:
-  bool event(QEvent* e) override {
-    if (e->type() == QEvent::User) {
-      received = true;
-      return true;
-    }
-    return QObject::event(e);
-  }
-};
-
-}  // namespace
-
-TEST(MessageBoxes, ApplicationNameIsTheProgramFileWithoutItsExtension) {
-  EXPECT_EQ(movrin::ApplicationName(), MOVRIN_TEST_PROGRAM_NAME);
-}
-
-TEST(MessageBoxes, StyleChoosesButtonsAndIconAndThePressedButtonIsReturned) {
+TEST(MessageBoxes, StyleChoosesButtonsIconAndDefaultAndThePressedButtonIsReturned) {
+  using B = QMessageBox;
   struct Case {
     unsigned style;
     QString caption;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::Icon icon;
-    QMessageBox::StandardButton press;
+    B::StandardButtons buttons;
+    B::Icon icon;
+    B::StandardButton byDefault;
+    B::StandardButton press;  // NoButton: Escape
     int result;
-    QString title;
   };
-  const QString program = movrin::ApplicationName();
+  const unsigned question =
+      movrin::kMessageBoxYesNo | movrin::kMessageBoxIconWarning | movrin::kMessageBoxDefaultButton2;
   for (const Case& c :
-       {Case{movrin::kMessageBoxOk, QString(), QMessageBox::Ok, QMessageBox::NoIcon,
-             QMessageBox::Ok, movrin::kResultOk, program},
-        Case{movrin::kMessageBoxOkExclamation, "Fenwor Updata", QMessageBox::Ok,
-             QMessageBox::Warning, QMessageBox::Ok, movrin::kResultOk, "Fenwor Updata"},
-        Case{movrin::kMessageBoxYesNo, "Lisket Brain", QMessageBox::Yes | QMessageBox::No,
-             QMessageBox::NoIcon, QMessageBox::Yes, movrin::kResultYes, "Lisket Brain"},
-        Case{movrin::kMessageBoxYesNo, "Lisket Brain", QMessageBox::Yes | QMessageBox::No,
-             QMessageBox::NoIcon, QMessageBox::No, movrin::kResultNo, "Lisket Brain"},
-        Case{movrin::kMessageBoxOk, "", QMessageBox::Ok, QMessageBox::NoIcon, QMessageBox::Ok,
-             movrin::kResultOk, ""}}) {
-    PostedEventProbe probe;
-    bool deliveredWhileOpen = false;
-    QMessageBox* shown = nullptr;
-    QString title;
-    QString text;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QCoreApplication::postEvent(&probe, new QEvent(QEvent::User));
+       {Case{movrin::kMessageBoxOk, QString(), B::Ok, B::NoIcon, B::Ok, B::Ok, movrin::kResultOk},
+        {movrin::kMessageBoxOkExclamation, "Fenwor Updata", B::Ok, B::Warning, B::Ok, B::Ok,
+         movrin::kResultOk},
+        {movrin::kMessageBoxYesNo, "Lisket Brain", B::Yes | B::No, B::NoIcon, B::Yes, B::Yes,
+         movrin::kResultYes},
+        {movrin::kMessageBoxYesNo, "", B::Yes | B::No, B::NoIcon, B::Yes, B::No, movrin::kResultNo},
+        {question, "", B::Yes | B::No, B::Warning, B::No, B::NoButton, movrin::kResultNo}}) {
+    SCOPED_TRACE(c.style);
+    // A posted event must reach its receiver while the box is open.
+    QObject probe;
+    bool delivered = false;
+    QTimer::singleShot(0, &probe, [&] { delivered = true; });
+    bool shown = false;
     QTimer::singleShot(0, [&] {
-      shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (shown == nullptr) {
-        return;
-      }
-      deliveredWhileOpen = probe.received;
-      title = shown->windowTitle();
-      text = shown->text();
-      buttons = shown->standardButtons();
-      icon = shown->icon();
-      shown->button(c.press)->click();
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      shown = true;
+      EXPECT_TRUE(delivered);
+      EXPECT_EQ(box->windowTitle(),
+                c.caption.isNull() ? QString(MOVRIN_TEST_PROGRAM_NAME) : c.caption);
+      EXPECT_EQ(box->standardButtons(), c.buttons);
+      EXPECT_EQ(box->icon(), c.icon);
+      EXPECT_EQ(box->standardButton(box->defaultButton()), c.byDefault);
+      (c.press == B::NoButton ? box->escapeButton() : box->button(c.press))->click();
     });
-
     movrin::QtMessageBoxPresenter presenter;
-    const int result = presenter.Show(nullptr, "Send the longMSG is err!", c.caption, c.style);
-
-    ASSERT_NE(shown, nullptr) << "style " << c.style;
-    EXPECT_EQ(result, c.result);
-    EXPECT_EQ(title, c.title);
-    EXPECT_EQ(text, "Send the longMSG is err!");
-    EXPECT_EQ(buttons, c.buttons);
-    EXPECT_EQ(icon, c.icon);
-    EXPECT_TRUE(deliveredWhileOpen) << "posted events reach their receivers while a box is open";
+    EXPECT_EQ(presenter.Show(nullptr, "Send the longMSG is err!", c.caption, c.style), c.result);
+    EXPECT_TRUE(shown);
   }
 }

@@ -3,7 +3,6 @@
 // Answers message boxes without a person: records each box and returns answers from a script.
 // A hook runs while the "box is open", where a real box would run its nested event loop.
 
-#include <QCoreApplication>
 #include <QString>
 #include <deque>
 #include <functional>
@@ -27,22 +26,18 @@ class ScriptedMessageBoxes final : public MessageBoxPresenter {
     if (whileOpen_) {
       whileOpen_(shown_.back());
     }
-    if (!answers_.empty()) {
-      const int answer = answers_.front();
-      answers_.pop_front();
-      return answer;
+    if (answers_.empty()) {
+      return (style & 0xF) == kMessageBoxYesNo ? kResultYes : kResultOk;
     }
-    return (style & 0xF) == kMessageBoxYesNo ? kResultYes : kResultOk;
+    const int answer = answers_.front();
+    answers_.pop_front();
+    return answer;
   }
 
   // Answers to give, in order; once they run out, Yes for Yes/No boxes and OK otherwise.
   void Answer(int result) { answers_.push_back(result); }
   // Runs while each box is open, like the nested loop of a real box.
   void WhileOpen(std::function<void(const Shown&)> hook) { whileOpen_ = std::move(hook); }
-  // The usual hook: deliver what was posted, as the nested loop of a real box does.
-  void DeliverPostedEventsWhileOpen() {
-    WhileOpen([](const Shown&) { QCoreApplication::sendPostedEvents(); });
-  }
 
   [[nodiscard]] const std::vector<Shown>& shown() const { return shown_; }
   void Clear() { shown_.clear(); }

@@ -1,7 +1,7 @@
-// The device lists and what the window does when a port is missing or refuses a message.
+// The device lists: which ports a transfer uses, Refresh, and missing or refusing ports.
 
-#include "Protocol.h"
-#include "Strings.h"
+#include <QTest>
+
 #include "WindowFixture.h"
 
 namespace movrin::test {
@@ -17,147 +17,113 @@ QStringList Entries(const QComboBox* list) {
   return entries;
 }
 
-TEST_F(PortsTest, ListsTheDefaultRouteFirstThenEveryPortAndSelectsTheFirstEntries) {
-  midi_.SetOutputs({{"Midi Through Port-0"}, {"Synth A"}});
-  Open();
-  EXPECT_EQ(Entries(DeviceList("IDC_MIDI_OUT")),
-            (QStringList{"Default (Synth A)", "Midi Through Port-0", "Synth A"}));
-  EXPECT_EQ(Entries(DeviceList("IDC_MIDI_IN")), (QStringList{"Keys In", "Synth In"}));
-  EXPECT_EQ(DeviceList("IDC_MIDI_OUT")->currentIndex(), 0);
-  EXPECT_EQ(DeviceList("IDC_MIDI_IN")->currentIndex(), 0);
-}
-
-// Which entry the user chose decides where the messages go and where replies are heard.
-TEST_F(PortsTest, SendUsesThePortsChosenInTheLists) {
-  struct Row {
-    int outEntry;
-    int inEntry;
-    const char* output;
-    const char* input;
-  };
-  const Row rows[] = {
-      {0, 0, "Synth A", "Keys In"},  // the default route
-      {1, 1, "Synth A", "Synth In"},
-      {2, 0, "Synth B", "Keys In"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.outEntry);
-    WriteImage("a.bin", MakeImage(10));
-    midi_.ClearSent();
-    Open();
-    DeviceList("IDC_MIDI_OUT")->setCurrentIndex(row.outEntry);
-    DeviceList("IDC_MIDI_IN")->setCurrentIndex(row.inEntry);
-    Select(QStringLiteral("a.bin"));
-    PressSend();
-    ASSERT_EQ(midi_.sent().size(), 1u);
-    EXPECT_EQ(midi_.sent()[0].port.name, row.output);
-    ASSERT_TRUE(midi_.openInputPort().has_value());
-    EXPECT_EQ(midi_.openInputPort()->name, row.input);
-  }
-}
-
-// An entry keeps the port it was made from: ports that come and go after the lists were filled
-// never move an entry onto another device.
-TEST_F(PortsTest, AnEntryKeepsItsPortWhenThePortsChangeAfterwards) {
+// An entry keeps the port it was made from when ports come and go after the lists were filled;
+// Refresh lists the ports present now and selects the first entries again. The file list is
+// filled only when the window opens.
+TEST_F(PortsTest, ListsTheDefaultRouteFirstThenEveryPortAndRefreshReadsThemAgain) {
+  midi_.SetOutputs({{"Midi Through Port-0"}, {"Synth A"}, {"Synth B"}});
   WriteImage("a.bin", MakeImage(10));
   Open();
-  DeviceList("IDC_MIDI_OUT")->setCurrentIndex(2);  // Synth B
-  DeviceList("IDC_MIDI_IN")->setCurrentIndex(1);   // Synth In
+  QComboBox* out = DeviceList("IDC_MIDI_OUT");
+  QComboBox* in = DeviceList("IDC_MIDI_IN");
+  EXPECT_EQ(Entries(out),
+            (QStringList{"Default (Synth A)", "Midi Through Port-0", "Synth A", "Synth B"}));
+  EXPECT_EQ(Entries(in), (QStringList{"Keys In", "Synth In"}));
+  EXPECT_EQ(out->currentIndex() + in->currentIndex(), 0);
+  out->setCurrentIndex(3);
+  in->setCurrentIndex(1);
   midi_.SetOutputs({{"Synth B"}, {"Synth A"}});
   midi_.SetInputs({{"Synth In"}, {"Keys In"}});
   Select(QStringLiteral("a.bin"));
   PressSend();
-  ASSERT_EQ(midi_.sent().size(), 1u);
-  EXPECT_EQ(midi_.sent()[0].port.name, "Synth B");
-  EXPECT_EQ(midi_.openInputPort()->name, "Synth In");
-}
-
-TEST_F(PortsTest, RefreshListsThePortsPresentNowAndSelectsTheFirstEntriesAgain) {
-  WriteImage("a.bin", MakeImage(10));
-  Open();
-  DeviceList("IDC_MIDI_OUT")->setCurrentIndex(2);
-  DeviceList("IDC_MIDI_IN")->setCurrentIndex(1);
+  EXPECT_EQ(midi_.openInputPort().value_or(MidiPortInfo{}).name, "Synth In");
+  RunHandshake(1);
   midi_.SetOutputs({{"Synth C"}});
   midi_.SetInputs({{"Synth C In"}, {"Keys In"}});
   WriteImage("added-later.bin", MakeImage(10));
-
   Button("IDC_REFRESH")->click();
-  EXPECT_EQ(Entries(DeviceList("IDC_MIDI_OUT")), (QStringList{"Default (Synth C)", "Synth C"}));
-  EXPECT_EQ(Entries(DeviceList("IDC_MIDI_IN")), (QStringList{"Synth C In", "Keys In"}));
-  EXPECT_EQ(DeviceList("IDC_MIDI_OUT")->currentIndex(), 0);
-  EXPECT_EQ(DeviceList("IDC_MIDI_IN")->currentIndex(), 0);
-  EXPECT_EQ(ListedFiles(), QStringList{"a.bin"}) << "the file list is filled only at opening";
+  EXPECT_EQ(Entries(out), (QStringList{"Default (Synth C)", "Synth C"}));
+  EXPECT_EQ(Entries(in), (QStringList{"Synth C In", "Keys In"}));
+  EXPECT_EQ(out->currentIndex() + in->currentIndex(), 0);
+  EXPECT_EQ(ListedFiles(), QStringList{"a.bin"});
+  PressSend();
+  EXPECT_EQ(SentPorts(), (std::vector<std::string>{"Synth B", "Synth B", "Synth C"}));
+  EXPECT_EQ(midi_.openInputPort()->name, "Synth C In");
 }
 
-// Without an input port no reply can come: the window says so and ends as its OK action does.
-TEST_F(PortsTest, NoInputPortShowsItsMessageAndEndsTheWindow) {
-  struct Row {
-    const char* label;
-    bool noInputs;
-  };
-  for (const Row row : {Row{"no input device", true}, Row{"open refused", false}}) {
-    SCOPED_TRACE(row.label);
-    midi_.SetInputs(row.noInputs ? std::vector<MidiPortInfo>{}
-                                 : std::vector<MidiPortInfo>{{"Keys In"}});
-    WriteImage("a.bin", MakeImage(10));
-    boxes_.Clear();
-    Open();
-    if (!row.noInputs) {
-      midi_.FailNextOpen(MidiError::OpenFailed);
-    }
-    EXPECT_EQ(DeviceList("IDC_MIDI_IN")->count(), row.noInputs ? 0 : 1);
-    Select(QStringLiteral("a.bin"));
-    PressSend();
-    ASSERT_EQ(boxes_.shown().size(), 2u);  // the confirmation, then this
-    EXPECT_EQ(boxes_.shown()[1].text, QStringLiteral("There are no MIDI input devices!"));
-    EXPECT_EQ(boxes_.shown()[1].caption, QStringLiteral("Lisket Updata"));
-    EXPECT_EQ(boxes_.shown()[1].style, kMessageBoxOk);
-    EXPECT_EQ(dlg_->result(), QDialog::Accepted);
-    EXPECT_FALSE(dlg_->isVisible());
-    EXPECT_TRUE(midi_.sent().empty());
+// A choice is stored when the user leaves the list, as the Send button takes the focus (Send
+// itself does not read the lists), and the ports chosen at Send carry the whole transfer: the
+// lists and Refresh are disabled until it ends, and nothing done to them meanwhile moves a block.
+TEST_F(PortsTest, ThePortsChosenWhenLeavingTheListsCarryTheWholeTransfer) {
+  WriteImage("image.bin", MakeImage(3000));  // 4 blocks
+  Open();
+  Select(QStringLiteral("image.bin"));
+  Activate();
+  for (const char* id : {"IDC_MIDI_OUT", "IDC_MIDI_IN"}) {
+    DeviceList(id)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(DeviceList(id), Qt::Key_Down);  // entries further down, still in the list
+    QTest::keyClick(DeviceList(id), Qt::Key_Down);
+  }
+  Button("IDC_SEND")->setFocus(Qt::MouseFocusReason);
+  PressSend();
+  EXPECT_EQ(midi_.openInputPort().value_or(MidiPortInfo{}).name, "Synth In");
+  RunHandshake(1);
+  const char* choices[] = {"IDC_MIDI_OUT", "IDC_MIDI_IN", "IDC_REFRESH"};
+  for (const char* id : choices) {
+    EXPECT_FALSE(Find(id)->isEnabled()) << id;
+  }
+  midi_.SetOutputs({{"Synth C"}, {"Synth B"}});
+  Button("IDC_REFRESH")->click();
+  DeviceList("IDC_MIDI_OUT")->setCurrentIndex(1);
+  RunHandshake(3);
+  EXPECT_EQ(SentPorts(), std::vector<std::string>(5, "Synth B"));
+  EXPECT_EQ(SentBytes(), ExpectedStream(MakeImage(3000)));
+  for (const char* id : choices) {
+    EXPECT_TRUE(Find(id)->isEnabled()) << id << " after the transfer";
   }
 }
 
-// A refused announce is reported with the right text; the transfer then stops visibly.
-TEST_F(PortsTest, RefusedSendsShowTheirMessage) {
+// Without an input port no reply can come: the window says so and ends as its OK action does.
+// A refused announce is reported with its text; the transfer stops and Send is offered again.
+TEST_F(PortsTest, MissingOrRefusingPortsShowTheirMessage) {
+  const QString noIn = QStringLiteral("There are no MIDI input devices!");
+  const QString noOut = QStringLiteral("There are no MIDI output devices!");
+  const QString refused = QStringLiteral("Send the longMSG is err!");
   struct Row {
-    const char* label;
-    bool noOutputs;
-    MidiError error;
-    QString text;
-    QString caption;
+    std::vector<MidiPortInfo> outputs, inputs;
+    MidiError openError, sendError;
+    QString text, caption;
   };
-  const Row rows[] = {
-      {"no output device", true, MidiError::None,
-       QStringLiteral("There are no MIDI output devices!"), QStringLiteral("Fenwor Updata")},
-      {"port gone", false, MidiError::NoSuchPort,
-       QStringLiteral("There are no MIDI output devices!"), QStringLiteral("Fenwor Updata")},
-      {"open failed", false, MidiError::OpenFailed,
-       QStringLiteral("There are no MIDI output devices!"), QStringLiteral("Fenwor Updata")},
-      {"refused", false, MidiError::SendFailed, QStringLiteral("Send the longMSG is err!"),
-       QString()},
-      {"not played out", false, MidiError::DrainTimeout, QStringLiteral("Send the longMSG is err!"),
-       QString()},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.label);
-    midi_.SetOutputs(row.noOutputs ? std::vector<MidiPortInfo>{}
-                                   : std::vector<MidiPortInfo>{{"Synth A"}});
+  const std::vector<MidiPortInfo> out{{"Synth A"}}, in{{"Keys In"}};
+  const MidiError none = MidiError::None;
+  for (const Row& row : {Row{out, {}, none, none, noIn, "Lisket Updata"},
+                         Row{out, in, MidiError::OpenFailed, none, noIn, "Lisket Updata"},
+                         Row{{}, in, none, none, noOut, "Fenwor Updata"},
+                         Row{out, in, none, MidiError::NoSuchPort, noOut, "Fenwor Updata"},
+                         Row{out, in, none, MidiError::DrainTimeout, refused, {}}}) {
+    SCOPED_TRACE(row.text.toStdString() + std::to_string(int(row.sendError)));
+    midi_.SetOutputs(row.outputs);
+    midi_.SetInputs(row.inputs);
     WriteImage("a.bin", MakeImage(10));
-    boxes_.Clear();
     Open();
-    if (!row.noOutputs) {
-      midi_.FailSends(row.error);
+    midi_.FailNextOpen(row.openError);
+    if (row.sendError != none) {
+      midi_.FailSends(row.sendError);
     }
     Select(QStringLiteral("a.bin"));
     PressSend();
-    ASSERT_EQ(boxes_.shown().size(), 2u);
-    EXPECT_EQ(boxes_.shown()[1].text, row.text);
+    ASSERT_EQ(boxes_.shown().size(), 2u) << "the confirmation, then this";
+    EXPECT_EQ(Shown(1), row.text);
     EXPECT_EQ(boxes_.shown()[1].caption.isNull(), row.caption.isNull());
     EXPECT_EQ(boxes_.shown()[1].caption, row.caption);
     EXPECT_EQ(boxes_.shown()[1].style, kMessageBoxOk);
     EXPECT_FALSE(midi_.inputOpen());
+    const bool ends = row.text == noIn;
+    EXPECT_EQ(dlg_->isVisible(), !ends) << "only a missing input port ends the window";
+    EXPECT_EQ(dlg_->result(), ends ? QDialog::Accepted : QDialog::Rejected);
+    EXPECT_TRUE(midi_.sent().empty());
     EXPECT_TRUE(Button("IDC_SEND")->isEnabled());
+    EXPECT_TRUE(Button("IDC_REFRESH")->isEnabled());
   }
 }
 

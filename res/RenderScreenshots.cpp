@@ -1,6 +1,7 @@
 // Renders the pictures in docs/: the main window as it opens (window.png), its progress bar
 // at 40 percent (progress-40.png), and the window in the middle of a transfer
-// (window-transfer.png). Run by scripts/render-screenshots on the offscreen platform.
+// (window-transfer.png). Run by scripts/render-screenshots on the offscreen platform; built
+// with the tests, whose scripted message boxes it uses.
 // Usage: render-screenshots OUTPUT_DIR
 
 #include <QApplication>
