@@ -8,6 +8,10 @@ constexpr std::uint8_t kSysExStart = 0xF0;
 constexpr std::uint8_t kSysExEnd = 0xF7;
 constexpr std::uint8_t kFirstRealTime = 0xF8;
 
+bool IsStatus(std::uint8_t byte) {
+  return byte >= 0x80;
+}
+
 // The length of the message a status byte starts, itself included.
 std::size_t MessageLength(std::uint8_t status) {
   switch (status & 0xF0) {
@@ -21,60 +25,75 @@ std::size_t MessageLength(std::uint8_t status) {
   }
 }
 
+// The whole short message `event` ends in, if it does: status, then only data bytes.
+std::span<const std::uint8_t> TrailingMessage(std::span<const std::uint8_t> event) {
+  for (std::size_t length = 1; length <= 3 && length < event.size(); ++length) {
+    const auto tail = event.last(length);
+    const std::uint8_t status = tail.front();
+    if (IsStatus(status)) {
+      const bool ok = status != kSysExStart && status != kSysExEnd && status < kFirstRealTime &&
+                      MessageLength(status) == length;
+      return ok ? tail : std::span<const std::uint8_t>{};
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
-void MidiParser::Drop() {
-  if (!message_.empty()) {
+void MidiParser::Append(std::span<const std::uint8_t> part, const Emit& emit) {
+  if (sysex_.size() + part.size() > longest_) {
     ++dropped_;
+    sysex_.clear();
+    inSysEx_ = part.back() != kSysExEnd;  // the rest of it goes as well
+    longTail_ = inSysEx_;
+    return;
   }
-  message_.clear();
-  inSysEx_ = tooLong_ = false;
-  expected_ = 0;
+  if (!longTail_) {
+    sysex_.insert(sysex_.end(), part.begin(), part.end());
+  }
+  if (part.back() == kSysExEnd) {
+    if (!longTail_) {
+      emit(sysex_);
+    }
+    sysex_.clear();
+    inSysEx_ = longTail_ = false;
+  }
 }
 
 void MidiParser::Feed(std::span<const std::uint8_t> event, const Emit& emit) {
-  for (const std::uint8_t byte : event) {
-    if (byte >= kFirstRealTime) {
-      emit(std::span<const std::uint8_t>(&byte, 1));
-    } else if (byte == kSysExEnd) {
-      if (inSysEx_ && !tooLong_) {
-        message_.push_back(byte);
-        emit(message_);
-        message_.clear();
-        inSysEx_ = false;
-      } else if (inSysEx_) {
-        inSysEx_ = tooLong_ = false;
-      } else {
-        Drop();
-        ++dropped_;  // an end without a start
-      }
-    } else if (byte >= 0x80) {
-      Drop();
-      message_.push_back(byte);
-      inSysEx_ = byte == kSysExStart;
-      expected_ = inSysEx_ ? 0 : MessageLength(byte);
-    } else if (tooLong_) {
-      continue;
-    } else if (message_.empty()) {
-      ++dropped_;  // a data byte with no status before it
-    } else if (inSysEx_ && message_.size() >= longest_) {
-      Drop();
-      inSysEx_ = tooLong_ = true;  // the rest of it goes as well
-    } else {
-      message_.push_back(byte);
-    }
-    if (!inSysEx_ && expected_ != 0 && message_.size() == expected_) {
-      emit(message_);
-      message_.clear();
-      expected_ = 0;
-    }
+  if (event.empty()) {
+    return;
   }
-  // Short messages do not continue into the next event.
-  if (!inSysEx_ && !message_.empty()) {
-    emit(message_);
-    message_.clear();
-    expected_ = 0;
+  const std::uint8_t first = event.front();
+  if (first >= kFirstRealTime) {
+    emit(event);  // between the parts of a SysEx, or anywhere else
+    return;
   }
+  if (inSysEx_ && (!IsStatus(first) || first == kSysExEnd)) {
+    Append(event, emit);
+    return;
+  }
+  if (inSysEx_) {
+    ++dropped_;  // broken off by the status that starts this event
+    sysex_.clear();
+    inSysEx_ = longTail_ = false;
+  }
+  if (first == kSysExStart && event.back() != kSysExEnd) {
+    if (const auto joined = TrailingMessage(event); !joined.empty()) {
+      ++dropped_;
+      emit(joined);
+      return;
+    }
+    inSysEx_ = true;
+    Append(event, emit);
+    return;
+  }
+  if (!IsStatus(first) || first == kSysExEnd) {
+    ++dropped_;  // data or an end with no message under way
+    return;
+  }
+  emit(event);
 }
 
 }  // namespace movrin
