@@ -110,8 +110,10 @@ MidiError JackOutputPort::CheckPeer() {
   if (jack_port_connected_to(client_->port(), peer.c_str()) != 0) {
     return MidiError::None;
   }
-  // Someone cut the connection (or the peer came back under the same name): join again.
-  return client_->Connect(peer);
+  // Someone cut the connection (or the peer came back under the same name): join again. JACK
+  // refuses a port whose client is closing, while the port is still listed: that peer is going.
+  const MidiError error = client_->Connect(peer);
+  return error == MidiError::OpenFailed ? MidiError::NoSuchPort : error;
 }
 
 MidiError JackOutputPort::Send(std::span<const std::uint8_t> message,
