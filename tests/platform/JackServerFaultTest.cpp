@@ -58,10 +58,7 @@ class JackServerFault : public ::testing::Test {
     pidFile >> serverPid_;
     ASSERT_GT(serverPid_, 0);
   }
-  void TearDown() override {
-    if (serverPid_ > 0) {
-      kill(serverPid_, SIGCONT);
-    }
+  void TearDown() override {  // continues a stopped server first
     [[maybe_unused]] const int stopped =
         std::system((std::string(MOVRIN_JACK_SCRIPT) + " stop " + name_).c_str());
   }
