@@ -33,7 +33,7 @@ constexpr milliseconds kReconnectLimit{2000};
 constexpr milliseconds kConnectTimeout{1000};
 constexpr milliseconds kPollInterval{1};
 // No cycle for this long while a client of ours is active: the server has stalled.
-constexpr milliseconds kSilentServer{500};
+constexpr milliseconds kSilentServer{1000};
 
 std::atomic<int> leftBehind{0};
 std::atomic<int> activeCycles{0};
@@ -135,13 +135,15 @@ JackClient::~JackClient() {
   // The closing thread holds what the process callback reads until the client is closed: only
   // then can no callback run any more.
   const milliseconds limit = CyclesStopped() ? milliseconds{0} : kCloseLimit;
-  [[maybe_unused]] const auto closed =
-      Bounded<bool>(limit, [client = client_, cycle = cycle_, status = status_] {
+  [[maybe_unused]] const auto closed = Bounded<bool>(
+      limit,
+      [client = client_, cycle = cycle_, status = status_] {
         std::lock_guard calls(status->calls);
         jack_deactivate(client);
         jack_client_close(client);
         return true;
-      });
+      },
+      true);
 }
 
 int JackClient::Process(jack_nframes_t frames, void* cycle) {

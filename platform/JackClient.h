@@ -66,10 +66,11 @@ class JackClient {
   [[nodiscard]] static bool Stalled();
 
   // Runs `work` on a thread of its own and returns its result, or nothing once `limit` passed
-  // (or at once, for a stalled server). A result that comes too late is dropped on that thread.
+  // (or, when `hasty`, as soon as the server looks stalled). A result that comes too late is
+  // dropped on that thread.
   template <typename T>
   [[nodiscard]] static std::optional<T> Bounded(std::chrono::milliseconds limit,
-                                                std::function<T()> work);
+                                                std::function<T()> work, bool hasty = false);
 
   [[nodiscard]] jack_client_t* get() const { return client_; }
   [[nodiscard]] jack_port_t* port() const { return cycle_ ? cycle_->port : nullptr; }
@@ -112,7 +113,8 @@ struct JackClient::Opened {
 };
 
 template <typename T>
-std::optional<T> JackClient::Bounded(std::chrono::milliseconds limit, std::function<T()> work) {
+std::optional<T> JackClient::Bounded(std::chrono::milliseconds limit, std::function<T()> work,
+                                     bool hasty) {
   struct Shared {
     std::mutex mutex;
     std::condition_variable done;
@@ -139,7 +141,7 @@ std::optional<T> JackClient::Bounded(std::chrono::milliseconds limit, std::funct
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::unique_lock lock(shared->mutex);
   while (!shared->result) {
-    if (Stalled() || std::chrono::steady_clock::now() >= deadline) {
+    if ((hasty && Stalled()) || std::chrono::steady_clock::now() >= deadline) {
       shared->abandoned = true;
       LeftBehind(+1);
       return std::nullopt;

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -41,26 +42,19 @@ namespace {
 
 constexpr int kWatchdogMs = 30000;
 
-struct Usage {
-  long descriptors = 0;
-  int jackPorts = 0;
-  long residentKiB = 0;
-};
-
-Usage Measure() {
-  Usage usage;
-  usage.descriptors = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-  QProcess lsp;  // every client's ports, ours included
+// Open descriptors, ports on the server (every client's, ours included), resident KiB.
+std::array<long, 3> Usage() {
+  QProcess lsp;
   lsp.start(QStringLiteral("jack_lsp"), {});
-  usage.jackPorts =
-      lsp.waitForFinished(kWatchdogMs) ? int(lsp.readAllStandardOutput().count('\n')) : -1;
+  const long ports =
+      lsp.waitForFinished(kWatchdogMs) ? lsp.readAllStandardOutput().count('\n') : -1;
   std::ifstream status("/proc/self/status");
-  for (std::string key; status >> key;) {
-    if (key == "VmRSS:") {
-      status >> usage.residentKiB;
-    }
+  std::string key;
+  while (status >> key && key != "VmRSS:") {
   }
-  return usage;
+  long kib = 0;
+  status >> kib;
+  return {std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), ports, kib};
 }
 
 class WindowJackFault : public ::testing::TestWithParam<int> {
@@ -68,10 +62,10 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
   ~WindowJackFault() override {
     dlg_.reset();
     midi_.reset();
+    // Killed, its clients would hold the server up until it notices they are gone.
     device_.terminate();
-    if (!device_.waitForFinished(5000)) {
+    if (!device_.waitForFinished(kWatchdogMs)) {
       device_.kill();
-      device_.waitForFinished(5000);
     }
     if (!server_.empty()) {
       ::kill(ServerPid(), SIGCONT);
@@ -155,7 +149,7 @@ TEST_F(WindowJackFault, BackToBackTransfersArriveWholeAndLeakNothing) {
   ASSERT_FALSE(HasFatalFailure());
   const unsigned seed = std::random_device{}();
   std::mt19937 random(seed);
-  Usage before;
+  std::array<long, 3> before{};
   for (int i = 0; i < 100; ++i) {
     const std::size_t size = i == 0 ? 1 : i == 1 ? 20 * 1024 : random() % (20 * 1024) + 1;
     SCOPED_TRACE("transfer " + std::to_string(i + 1) + ", seed " + std::to_string(seed));
@@ -171,17 +165,14 @@ TEST_F(WindowJackFault, BackToBackTransfersArriveWholeAndLeakNothing) {
     ASSERT_TRUE(got.open(QIODevice::ReadOnly));
     const QByteArray bytes = got.readAll();
     ASSERT_EQ(Bytes(bytes.begin(), bytes.end()), image) << "the device holds something else";
-    before = i == 0 ? Measure() : before;
+    before = i == 0 ? Usage() : before;
   }
-  const Usage after = Measure();
-  std::printf("descriptors %ld -> %ld, JACK ports %d -> %d, VmRSS %ld -> %ld KiB\n",
-              before.descriptors, after.descriptors, before.jackPorts, after.jackPorts,
-              before.residentKiB, after.residentKiB);
-  EXPECT_LE(after.descriptors, before.descriptors) << "descriptors leaked";
-  EXPECT_GT(before.jackPorts, 0);
-  EXPECT_EQ(after.jackPorts, before.jackPorts) << "JACK ports leaked";
+  const auto after = Usage();
+  EXPECT_LE(after[0], before[0]) << "descriptors leaked";
+  EXPECT_GT(before[1], 0);
+  EXPECT_EQ(after[1], before[1]) << "JACK ports leaked";
   // Room for allocator and Qt caches settling; a leak of one block per transfer would be more.
-  EXPECT_LT(after.residentKiB, before.residentKiB + 4 * 1024) << "memory grew";
+  EXPECT_LT(after[2], before[2] + 4 * 1024) << "memory grew";
 }
 
 // The server dies (SIGKILL) or stalls (SIGSTOP) under a running transfer. The window may learn
