@@ -1,21 +1,18 @@
 // The MIDI layer without a MIDI system: how incoming events become messages and values, what
-// goes to the ALSA sequencer for each outgoing message, the inbox between threads, and the
-// backend when there is no MIDI system at all.
+// goes to the ALSA sequencer for each outgoing message, and the backend when there is no MIDI
+// system at all.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "AlsaEvents.h"
 #include "MidiBackend.h"
-#include "MidiInbox.h"
 #include "MidiParser.h"
 #include "UpdateMessages.h"
 
@@ -23,8 +20,6 @@ namespace movrin {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using std::chrono::milliseconds;
-constexpr milliseconds kWatchdog{10000};
 
 // A block of 16 packed bytes whose index is `index`.
 Bytes Block(std::int32_t index) {
@@ -167,29 +162,6 @@ TEST(AlsaEvents, PortNamesEndInTheirAddress) {
   const std::string name = AlsaPortName("Synth: A", "Port 1 2:3", AlsaAddress{20, 3});
   EXPECT_EQ(name, "Synth: A:Port 1 2:3 20:3");
   EXPECT_EQ(AlsaAddressInName(name), (AlsaAddress{20, 3}));
-}
-
-TEST(MidiInbox, KeepsOrderAcrossThreadsAndAnInterruptWinsAndStays) {
-  MidiInbox inbox;
-  constexpr std::uint32_t kCount = 2000;
-  std::thread producer([&] {
-    for (std::uint32_t i = 0; i < kCount; ++i) {
-      inbox.Push(i);
-    }
-  });
-  for (std::uint32_t i = 0; i < kCount; ++i) {
-    ASSERT_EQ(inbox.WaitPop(kWatchdog), i);
-  }
-  producer.join();
-  inbox.Push(1);
-  inbox.Clear();
-  EXPECT_FALSE(inbox.WaitPop(milliseconds{0}));
-  auto waiter = std::async(std::launch::async, [&] { return inbox.WaitPop(milliseconds{60000}); });
-  inbox.Interrupt();
-  ASSERT_EQ(waiter.wait_for(kWatchdog), std::future_status::ready) << "waiter not woken";
-  EXPECT_FALSE(waiter.get());
-  inbox.Push(0x903C11);
-  EXPECT_FALSE(inbox.WaitPop(milliseconds{60000})) << "a queued item won over the interrupt";
 }
 
 // With no ALSA sequencer and no JACK server the program must still start: no ports, clean
