@@ -18,10 +18,6 @@
 
 namespace movrin {
 
-void PrintTo(MidiError error, std::ostream* os) {
-  *os << Describe(error);
-}
-
 namespace {
 
 using std::chrono::milliseconds;

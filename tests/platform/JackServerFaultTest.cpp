@@ -1,6 +1,6 @@
-// Faults of the JACK server itself, on a private server that each test starts, stalls or
-// stops: a send must end with an error in bounded time, and a message given up on must never
-// reach a later send.
+// Faults of the JACK server itself, on a private server that each test starts and stalls: a
+// send ends with an error in bounded time, a message given up on never reaches a later send,
+// ports close and opens give up without the server, and xruns are named.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -25,10 +25,6 @@
 #endif
 
 namespace movrin {
-
-void PrintTo(MidiError error, std::ostream* os) {
-  *os << Describe(error);
-}
 
 namespace {
 
