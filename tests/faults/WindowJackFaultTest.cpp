@@ -68,7 +68,7 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
       device_.kill();
     }
     if (!server_.empty()) {
-      ::kill(ServerPid(), SIGCONT);
+      ::kill(serverPid_, SIGCONT);
       [[maybe_unused]] const int stopped = std::system((kScript + " stop " + server_).c_str());
     }
     QDir::setCurrent(previousDir_);
@@ -82,6 +82,9 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
     if (privateServer) {
       server_ = "movrin-faults-win-" + std::to_string(QCoreApplication::applicationPid());
       ASSERT_EQ(std::system((kScript + " start " + server_ + " 256").c_str()), 0);
+      std::ifstream(std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
+                    "/movrin-jack-" + server_ + ".pid") >>
+          serverPid_;
       setenv("JACK_DEFAULT_SERVER", server_.c_str(), 1);
       setenv("JACK_NO_START_SERVER", "1", 1);
     }
@@ -118,13 +121,6 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
     deviceOut_ += device_.readAllStandardOutput();
     return deviceOut_;
   }
-  pid_t ServerPid() const {
-    std::ifstream file(std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
-                       "/movrin-jack-" + server_ + ".pid");
-    pid_t pid = 0;
-    file >> pid;
-    return pid;
-  }
   QPushButton* Send() const { return dlg_->findChild<QPushButton*>(QStringLiteral("IDC_SEND")); }
   CLabelledProgressCtrl* Progress() const {
     return dlg_->findChild<CLabelledProgressCtrl*>(QStringLiteral("IDC_PROGRESS"));
@@ -134,6 +130,7 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
   QTemporaryDir dir_;
   QString previousDir_ = QDir::currentPath();
   std::string server_;
+  pid_t serverPid_ = 0;
   QProcess device_;
   QByteArray deviceOut_;
   ScriptedMessageBoxes boxes_;
@@ -186,7 +183,7 @@ TEST_P(WindowJackFault, ServerDiesMidTransferWithoutCrashOrSuccess) {
   Send()->click();
   ASSERT_TRUE(
       QTest::qWaitFor([&] { return Progress()->text().chopped(1).toInt() >= 10; }, kWatchdogMs));
-  ASSERT_EQ(::kill(ServerPid(), GetParam()), 0);
+  ASSERT_EQ(::kill(serverPid_, GetParam()), 0);
   // A send in flight fails within its drain timeout; a wait for a request goes on.
   const bool reported = QTest::qWaitFor([&] { return Send()->isEnabled(); }, 5000);
   EXPECT_NE(Progress()->text(), QStringLiteral("100%"))

@@ -46,8 +46,5 @@ case "$action" in
         MOVRIN_JACK_RECLAIM=0 "$0" stop "$name" >/dev/null 2>&1 || true
     fi
     ;;
-  *)
-    echo "usage: $0 start|stop NAME [PERIOD]" >&2
-    exit 2
-    ;;
+  *) echo "usage: $0 start|stop NAME [PERIOD]" >&2 && exit 2 ;;
 esac
