@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -130,7 +131,8 @@ TEST(AlsaEvents, EachMessageIsOneEventWithEveryByteUnchanged) {
       {{0xF6}, SND_SEQ_EVENT_TUNE_REQUEST},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(::testing::PrintToString(Bytes(row.message.begin(), row.message.begin() + 3)));
+    SCOPED_TRACE(::testing::PrintToString(
+        std::span(row.message).first(std::min<std::size_t>(row.message.size(), 3))));
     const auto event = AlsaEventFor(row.message);
     ASSERT_TRUE(event);
     EXPECT_EQ(event->type, row.type);
