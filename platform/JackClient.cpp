@@ -24,8 +24,8 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Opening a client, registering, activating and connecting take well under a second; a loaded
-// machine may take several.
-constexpr milliseconds kOpenLimit{5000};
+// server that is still finishing another client's close may take many.
+constexpr milliseconds kOpenLimit{15000};
 // Long enough for a close on a loaded machine, short enough for Ctrl-C.
 constexpr milliseconds kCloseLimit{1000};
 constexpr milliseconds kReconnectLimit{2000};
@@ -44,11 +44,6 @@ void Quiet(const char* /*message*/) {}
 #if defined(MOVRIN_TSAN)
 char cycleOrder;  // stands for JACK's graph order
 #endif
-
-bool CyclesStopped() {
-  return activeCycles.load() > 0 &&
-         Clock::now() - Clock::time_point(Clock::duration(lastCycle.load())) > kSilentServer;
-}
 
 }  // namespace
 
@@ -70,6 +65,11 @@ void JackClient::SilenceLibrary() {
     jack_set_error_function(Quiet);
     jack_set_info_function(Quiet);
   });
+}
+
+bool JackClient::CyclesStopped() {
+  return activeCycles.load() > 0 &&
+         Clock::now() - Clock::time_point(Clock::duration(lastCycle.load())) > kSilentServer;
 }
 
 bool JackClient::Stalled() {
@@ -134,16 +134,15 @@ JackClient::~JackClient() {
   }
   // The closing thread holds what the process callback reads until the client is closed: only
   // then can no callback run any more.
-  const milliseconds limit = CyclesStopped() ? milliseconds{0} : kCloseLimit;
   [[maybe_unused]] const auto closed = Bounded<bool>(
-      limit,
+      kCloseLimit,
       [client = client_, cycle = cycle_, status = status_] {
         std::lock_guard calls(status->calls);
         jack_deactivate(client);
         jack_client_close(client);
         return true;
       },
-      true);
+      &Stalled);
 }
 
 int JackClient::Process(jack_nframes_t frames, void* cycle) {

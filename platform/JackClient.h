@@ -61,16 +61,18 @@ class JackClient {
   static void CycleBegins();
   static void CycleEnds();
 
-  // The server left a call of ours unanswered, or has run no cycle for a while: waiting for it
-  // is futile.
+  // No cycle for a while although a client of ours is active: a loaded server still runs
+  // cycles, a stopped one none.
+  [[nodiscard]] static bool CyclesStopped();
+  // That, or the server left a call of ours unanswered.
   [[nodiscard]] static bool Stalled();
 
   // Runs `work` on a thread of its own and returns its result, or nothing once `limit` passed
-  // (or, when `hasty`, as soon as the server looks stalled). A result that comes too late is
-  // dropped on that thread.
+  // or `futile` says waiting is. A result that comes too late is dropped on that thread.
   template <typename T>
   [[nodiscard]] static std::optional<T> Bounded(std::chrono::milliseconds limit,
-                                                std::function<T()> work, bool hasty = false);
+                                                std::function<T()> work,
+                                                bool (*futile)() = &CyclesStopped);
 
   [[nodiscard]] jack_client_t* get() const { return client_; }
   [[nodiscard]] jack_port_t* port() const { return cycle_ ? cycle_->port : nullptr; }
@@ -114,7 +116,7 @@ struct JackClient::Opened {
 
 template <typename T>
 std::optional<T> JackClient::Bounded(std::chrono::milliseconds limit, std::function<T()> work,
-                                     bool hasty) {
+                                     bool (*futile)()) {
   struct Shared {
     std::mutex mutex;
     std::condition_variable done;
@@ -141,7 +143,7 @@ std::optional<T> JackClient::Bounded(std::chrono::milliseconds limit, std::funct
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::unique_lock lock(shared->mutex);
   while (!shared->result) {
-    if ((hasty && Stalled()) || std::chrono::steady_clock::now() >= deadline) {
+    if (futile() || std::chrono::steady_clock::now() >= deadline) {
       shared->abandoned = true;
       LeftBehind(+1);
       return std::nullopt;
