@@ -86,6 +86,9 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
   const std::uint64_t xrunsBefore = backend_.XrunCount();
   const MidiError announced = backend_.SendSysEx(options_.output, announce);
   engine.AnnounceResult(announced == MidiError::None);
+  if (announced != MidiError::None && inbox_.interrupted()) {
+    return finish(Result::Interrupted);  // a send cut short by a stalled server
+  }
   if (announced != MidiError::None) {
     return finish(Result::AnnounceFailed, announced);
   }
