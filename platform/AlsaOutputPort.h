@@ -24,7 +24,7 @@ namespace movrin {
 // Routes alsa-lib's own error messages to nowhere, for the whole process.
 void SilenceAlsaLibrary();
 
-class AlsaOutputPort {
+class AlsaOutputPort final : public MidiOutput {
  public:
   struct OpenResult {
     std::unique_ptr<AlsaOutputPort> port;
@@ -37,9 +37,12 @@ class AlsaOutputPort {
   [[nodiscard]] static OpenResult Open(const std::string& clientName, const std::string& portName,
                                        const std::string& destination);
 
-  ~AlsaOutputPort();
-  AlsaOutputPort(const AlsaOutputPort&) = delete;
-  AlsaOutputPort& operator=(const AlsaOutputPort&) = delete;
+  ~AlsaOutputPort() override;
+
+  // Within two seconds: time enough for a block on a loaded machine.
+  [[nodiscard]] MidiError Send(std::span<const std::uint8_t> message) override {
+    return Send(message, std::chrono::milliseconds{2000});
+  }
 
   // Returns once the kernel has taken the whole event, or with the reason it did not; an event
   // given up on is dropped, never sent with a later one.

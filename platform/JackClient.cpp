@@ -1,7 +1,7 @@
 #include "JackClient.h"
 
+#include <cerrno>
 #include <cstring>
-#include <mutex>
 
 #if defined(__SANITIZE_THREAD__)
 #define MOVRIN_TSAN 1
@@ -19,6 +19,25 @@ extern "C" void __tsan_release(void* address);
 namespace movrin {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Opening a client, registering, activating and connecting take well under a second; a loaded
+// server that is still finishing another client's close may take many.
+constexpr milliseconds kOpenLimit{15000};
+// Long enough for a close on a loaded machine, short enough for Ctrl-C.
+constexpr milliseconds kCloseLimit{1000};
+constexpr milliseconds kReconnectLimit{2000};
+// Connections show up in the graph only after the server's next cycle.
+constexpr milliseconds kConnectTimeout{1000};
+constexpr milliseconds kPollInterval{1};
+// No cycle for this long while a client of ours is active: the server has stalled.
+constexpr milliseconds kSilentServer{1000};
+
+std::atomic<int> leftBehind{0};
+std::atomic<int> activeCycles{0};
+std::atomic<Clock::rep> lastCycle{0};
 
 void Quiet(const char* /*message*/) {}
 
@@ -48,30 +67,108 @@ void JackClient::SilenceLibrary() {
   });
 }
 
-std::unique_ptr<JackClient> JackClient::Open(const std::string& name) {
-  SilenceLibrary();
-  jack_status_t status{};
-  jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
-  if (client == nullptr) {
-    return nullptr;
-  }
-  std::unique_ptr<JackClient> result(new JackClient(client));
-  jack_on_shutdown(client, &JackClient::OnShutdown, result.get());
-  return result;
+bool JackClient::CyclesStopped() {
+  return activeCycles.load() > 0 &&
+         Clock::now() - Clock::time_point(Clock::duration(lastCycle.load())) > kSilentServer;
 }
 
-JackClient::JackClient(jack_client_t* client) : client_(client) {}
+bool JackClient::Stalled() {
+  return leftBehind.load() > 0 || CyclesStopped();
+}
+
+void JackClient::LeftBehind(int change) {
+  leftBehind.fetch_add(change);
+}
+
+JackClient::Opened JackClient::Open(const std::string& name, const std::string& portName,
+                                    unsigned long flags, const std::string& peer,
+                                    std::shared_ptr<JackCycle> cycle) {
+  SilenceLibrary();
+  auto opened = Bounded<Opened>(kOpenLimit, [=]() -> Opened {
+    jack_status_t status{};
+    jack_client_t* raw = jack_client_open(name.c_str(), JackNoStartServer, &status);
+    if (raw == nullptr) {
+      return {nullptr, MidiError::Unavailable};
+    }
+    std::unique_ptr<JackClient> client(new JackClient(raw, cycle));
+    jack_on_shutdown(raw, &OnShutdown, client->status_.get());
+    if (cycle == nullptr) {
+      // The client for listing hears of xruns; port clients would count each one again.
+      jack_set_xrun_callback(raw, &OnXrun, client->status_.get());
+    } else {
+      const unsigned long peerFlags =
+          (flags & JackPortIsInput) != 0 ? JackPortIsOutput : JackPortIsInput;
+      if (!peer.empty() && !client->HasMidiPort(peer, peerFlags)) {
+        return {nullptr, MidiError::NoSuchPort};
+      }
+      cycle->port = jack_port_register(raw, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
+      if (cycle->port == nullptr || jack_set_process_callback(raw, &Process, cycle.get()) != 0) {
+        return {nullptr, MidiError::OpenFailed};
+      }
+      lastCycle.store(Clock::now().time_since_epoch().count());
+    }
+    if (jack_activate(raw) != 0) {
+      return {nullptr, MidiError::OpenFailed};
+    }
+    if (cycle != nullptr) {
+      activeCycles.fetch_add(1);
+      client->counted_ = true;
+    }
+    if (!peer.empty()) {
+      if (const MidiError error = ConnectNow(raw, cycle->port, *client->status_, peer);
+          error != MidiError::None) {
+        return {nullptr, error};
+      }
+    }
+    return {std::move(client), MidiError::None};
+  });
+  return opened ? std::move(*opened) : Opened{nullptr, MidiError::Unavailable};
+}
+
+JackClient::JackClient(jack_client_t* client, std::shared_ptr<JackCycle> cycle)
+    : client_(client), cycle_(std::move(cycle)) {}
 
 JackClient::~JackClient() {
-  jack_client_close(client_);
+  if (counted_) {
+    activeCycles.fetch_sub(1);
+  }
+  // The closing thread holds what the process callback reads until the client is closed: only
+  // then can no callback run any more.
+  [[maybe_unused]] const auto closed = Bounded<bool>(
+      kCloseLimit,
+      [client = client_, cycle = cycle_, status = status_] {
+        std::lock_guard calls(status->calls);
+        jack_deactivate(client);
+        jack_client_close(client);
+        return true;
+      },
+      &Stalled);
 }
 
-void JackClient::OnShutdown(void* self) {
-  static_cast<JackClient*>(self)->serverGone_.store(true);
+int JackClient::Process(jack_nframes_t frames, void* cycle) {
+  CycleBegins();
+  lastCycle.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+  static_cast<JackCycle*>(cycle)->Run(frames);
+  CycleEnds();
+  return 0;
+}
+
+void JackClient::OnShutdown(void* status) {
+  static_cast<Status*>(status)->gone.store(true);
+}
+
+int JackClient::OnXrun(void* status) {
+  static_cast<Status*>(status)->xruns.fetch_add(1);
+  return 0;
 }
 
 bool JackClient::HasMidiPort(const std::string& fullName, unsigned long flags) const {
-  const jack_port_t* port = jack_port_by_name(client_, fullName.c_str());
+  return HasMidiPortOn(client_, fullName, flags);
+}
+
+bool JackClient::HasMidiPortOn(jack_client_t* client, const std::string& fullName,
+                               unsigned long flags) {
+  const jack_port_t* port = jack_port_by_name(client, fullName.c_str());
   if (port == nullptr) {
     return false;
   }
@@ -81,21 +178,40 @@ bool JackClient::HasMidiPort(const std::string& fullName, unsigned long flags) c
          std::strcmp(type, JACK_DEFAULT_MIDI_TYPE) == 0;
 }
 
-std::vector<std::string> JackClient::ConnectionsOf(const std::string& fullName) const {
-  std::vector<std::string> names;
-  const jack_port_t* port = jack_port_by_name(client_, fullName.c_str());
-  if (port == nullptr) {
-    return names;
+MidiError JackClient::Connect(const std::string& peer) {
+  // Left behind, the call must not outlive the client: the close waits for it.
+  const auto connected = Bounded<MidiError>(
+      kReconnectLimit, [client = client_, cycle = cycle_, status = status_, peer] {
+        std::lock_guard calls(status->calls);
+        return ConnectNow(client, cycle->port, *status, peer);
+      });
+  return connected.value_or(MidiError::Unavailable);
+}
+
+MidiError JackClient::ConnectNow(jack_client_t* client, jack_port_t* ours, const Status& status,
+                                 const std::string& peer) {
+  const bool weSend = (jack_port_flags(ours) & JackPortIsOutput) != 0;
+  const unsigned long peerFlags = weSend ? JackPortIsInput : JackPortIsOutput;
+  const char* ourName = jack_port_name(ours);
+  const int result = weSend ? jack_connect(client, ourName, peer.c_str())
+                            : jack_connect(client, peer.c_str(), ourName);
+  if (result != 0 && result != EEXIST) {
+    return HasMidiPortOn(client, peer, peerFlags) ? MidiError::OpenFailed : MidiError::NoSuchPort;
   }
-  const char** connections = jack_port_get_all_connections(client_, port);
-  if (connections == nullptr) {
-    return names;
+  const auto deadline = Clock::now() + kConnectTimeout;
+  while (jack_port_connected_to(ours, peer.c_str()) == 0) {
+    if (status.gone.load()) {
+      return MidiError::Unavailable;
+    }
+    if (!HasMidiPortOn(client, peer, peerFlags)) {
+      return MidiError::NoSuchPort;
+    }
+    if (Clock::now() > deadline) {
+      return MidiError::OpenFailed;
+    }
+    std::this_thread::sleep_for(kPollInterval);
   }
-  for (const char** it = connections; *it != nullptr; ++it) {
-    names.emplace_back(*it);
-  }
-  jack_free(static_cast<void*>(connections));
-  return names;
+  return MidiError::None;
 }
 
 }  // namespace movrin

@@ -13,6 +13,7 @@
 #include "JackClient.h"
 #include "JackInputPort.h"
 #include "JackOutputPort.h"
+#include "MidiParser.h"
 
 namespace movrin {
 
@@ -124,25 +125,22 @@ class RtInputPort final : public MidiInput {
         message->empty()) {
       return;
     }
-    try {
-      port->deliver_(std::span<const std::uint8_t>(message->data(), message->size()));
-    } catch (...) {  // a C callback boundary: drop rather than unwind through RtMidi
-    }
+    // RtMidi joins the parts of a SysEx until one ends with F7, appending whatever comes next
+    // when one never does: the parser splits that up again.
+    port->parser_.Feed(*message, [port](std::span<const std::uint8_t> whole) {
+      try {
+        port->deliver_(whole);
+      } catch (...) {  // a C callback boundary: drop rather than unwind through RtMidi
+      }
+    });
   }
 
   std::mutex mutex_;
   std::atomic<bool> attached_ = false;
   bool closed_ = false;
   Deliver deliver_;
+  MidiParser parser_;
   std::unique_ptr<RtObject<RtMidiIn>> rt_;
-};
-
-class JackInput final : public MidiInput {
- public:
-  explicit JackInput(std::unique_ptr<JackInputPort> port) : port_(std::move(port)) {}
-
- private:
-  std::unique_ptr<JackInputPort> port_;
 };
 
 // What RtMidi's ignoreTypes(false, true, true) let through on a virtual input: everything but
@@ -164,28 +162,6 @@ std::unique_ptr<RtInputPort> AttachedAlsaInput(const std::string& clientName,
   input->Attach(std::move(rt));
   return input;
 }
-
-class JackOutput final : public MidiOutput {
- public:
-  explicit JackOutput(std::unique_ptr<JackOutputPort> port) : port_(std::move(port)) {}
-  MidiError Send(std::span<const std::uint8_t> message) override {
-    return port_->Send(message, std::nullopt);
-  }
-
- private:
-  std::unique_ptr<JackOutputPort> port_;
-};
-
-class AlsaOutput final : public MidiOutput {
- public:
-  explicit AlsaOutput(std::unique_ptr<AlsaOutputPort> port) : port_(std::move(port)) {}
-  MidiError Send(std::span<const std::uint8_t> message) override {
-    return port_->Send(message, kDrainTimeout);
-  }
-
- private:
-  std::unique_ptr<AlsaOutputPort> port_;
-};
 
 }  // namespace
 
@@ -217,7 +193,7 @@ std::unique_ptr<RtMidiBackend> RtMidiBackend::Create(const std::string& clientNa
     }
   } else if (api == Api::Jack && Compiled(RtMidi::UNIX_JACK)) {
     // A port-less client of its own, so that the ports' client keeps the plain name.
-    backend->jack_ = JackClient::Open(clientName + "-ctl");
+    backend->jack_ = JackClient::Open(clientName + "-ctl").client;
     if (backend->jack_ != nullptr) {
       backend->api_ = Api::Jack;
     }
@@ -229,6 +205,10 @@ RtMidiBackend::RtMidiBackend(Api api, std::string clientName)
     : api_(api), clientName_(std::move(clientName)) {}
 
 RtMidiBackend::~RtMidiBackend() = default;
+
+std::uint64_t RtMidiBackend::XrunCount() const {
+  return jack_ != nullptr ? jack_->xruns() : 0;
+}
 
 std::string RtMidiBackend::ApiName() const {
   switch (api_) {
@@ -356,7 +336,7 @@ OpenInputResult RtMidiBackend::OpenInput(const MidiPortInfo& port, ShortMessageH
     if (opened.error != MidiError::None) {
       return {nullptr, opened.error};
     }
-    return {std::make_unique<JackInput>(std::move(opened.port)), MidiError::None};
+    return {std::move(opened.port), MidiError::None};
   }
   auto input = AttachedAlsaInput(
       clientName_, [handler = std::move(handler)](std::span<const std::uint8_t> message) {
@@ -396,7 +376,7 @@ OpenInputResult RtMidiBackend::OpenVirtualInput(const std::string& portName,
     if (opened.error != MidiError::None) {
       return {nullptr, opened.error};
     }
-    return {std::make_unique<JackInput>(std::move(opened.port)), MidiError::None};
+    return {std::move(opened.port), MidiError::None};
   }
   auto input = AttachedAlsaInput(clientName_, std::move(handler));
   if (input == nullptr) {
@@ -427,13 +407,13 @@ OpenOutputResult RtMidiBackend::OpenVirtualOutput(const std::string& portName) {
     if (opened.error != MidiError::None) {
       return {nullptr, opened.error};
     }
-    return {std::make_unique<JackOutput>(std::move(opened.port)), MidiError::None};
+    return {std::move(opened.port), MidiError::None};
   }
   auto opened = AlsaOutputPort::Open(clientName_, portName, "");
   if (opened.error != MidiError::None) {
     return {nullptr, opened.error};
   }
-  return {std::make_unique<AlsaOutput>(std::move(opened.port)), MidiError::None};
+  return {std::move(opened.port), MidiError::None};
 }
 
 OpenOutputResult RtMidiBackend::OpenOutput(const MidiPortInfo& port) {
@@ -448,13 +428,13 @@ OpenOutputResult RtMidiBackend::OpenOutput(const MidiPortInfo& port) {
     if (opened.error != MidiError::None) {
       return {nullptr, opened.error};
     }
-    return {std::make_unique<JackOutput>(std::move(opened.port)), MidiError::None};
+    return {std::move(opened.port), MidiError::None};
   }
   auto opened = AlsaOutputPort::Open(clientName_, NextPortName("out"), port.name);
   if (opened.error != MidiError::None) {
     return {nullptr, opened.error};
   }
-  return {std::make_unique<AlsaOutput>(std::move(opened.port)), MidiError::None};
+  return {std::move(opened.port), MidiError::None};
 }
 
 MidiError RtMidiBackend::SendSysEx(const MidiPortInfo& port,
@@ -475,13 +455,13 @@ MidiError RtMidiBackend::SendSysExJack(const MidiPortInfo& port,
                                        std::span<const std::uint8_t> message) {
   if (jackSender_ == nullptr || jackSender_->destination() != port.name || !keepJackOutputOpen_) {
     jackSender_.reset();
-    auto opened = JackOutputPort::Open(clientName_, "sysex-out", port.name);
+    auto opened = JackOutputPort::Open(clientName_, "sysex-out", port.name, kDrainTimeout);
     if (opened.error != MidiError::None) {
       return opened.error;
     }
     jackSender_ = std::move(opened.port);
   }
-  const MidiError error = jackSender_->Send(message, kDrainTimeout);
+  const MidiError error = jackSender_->Send(message);
   if (error == MidiError::DrainTimeout) {
     // The graph is stalled, and closing a client waits for the server: keep the port until
     // the next send. The message itself is already marked never to go out.
@@ -501,7 +481,7 @@ MidiError RtMidiBackend::SendSysExAlsa(const MidiPortInfo& port,
   if (opened.error != MidiError::None) {
     return opened.error;
   }
-  return opened.port->Send(message, kDrainTimeout);
+  return opened.port->Send(message);
 }
 
 std::unique_ptr<MidiBackend> CreateSystemMidiBackend(const std::string& clientName) {

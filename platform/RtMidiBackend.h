@@ -43,6 +43,7 @@ class RtMidiBackend final : public MidiBackend {
   [[nodiscard]] OpenOutputResult OpenOutput(const MidiPortInfo& port) override;
   [[nodiscard]] MidiError SendSysEx(const MidiPortInfo& port,
                                     std::span<const std::uint8_t> message) override;
+  [[nodiscard]] std::uint64_t XrunCount() const override;
 
   // On JACK the send port stays connected between SysEx sends (the default): registering a
   // port per message reorders the whole graph each time, which makes each send about five times

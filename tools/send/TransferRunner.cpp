@@ -83,8 +83,12 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
   if (inbox_.interrupted()) {
     return finish(Result::Interrupted);
   }
+  const std::uint64_t xrunsBefore = backend_.XrunCount();
   const MidiError announced = backend_.SendSysEx(options_.output, announce);
   engine.AnnounceResult(announced == MidiError::None);
+  if (announced != MidiError::None && inbox_.interrupted()) {
+    return finish(Result::Interrupted);  // a send cut short by a stalled server
+  }
   if (announced != MidiError::None) {
     return finish(Result::AnnounceFailed, announced);
   }
@@ -104,6 +108,7 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
   for (;;) {
     const auto now = Clock::now();
     if (now >= deadline) {
+      report.xruns = backend_.XrunCount() - xrunsBefore;
       return finish(Result::Timeout);
     }
     if (now >= nextCheck) {
@@ -137,6 +142,9 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
         const std::vector<std::uint8_t> block = engine.BuildBlock(step.blockIndex);
         const MidiError sent = backend_.SendSysEx(options_.output, block);
         engine.BlockResult(step.blockIndex, sent == MidiError::None);
+        if (sent != MidiError::None && inbox_.interrupted()) {
+          return finish(Result::Interrupted);  // a send cut short by a stalled server
+        }
         if (sent != MidiError::None) {
           return finish(Result::BlockSendFailed, sent);
         }
@@ -178,12 +186,18 @@ std::string DescribeTransferReport(const TransferRunner::Report& report,
              " failed: " + Describe(report.midiError) + "; transfer stopped";
     case TransferRunner::Result::Timeout: {
       const std::string limit = options.timeout ? Seconds(*options.timeout) : "the timeout";
+      // The protocol cannot resend: MIDI lost in a missed cycle stalls the transfer.
+      const std::string xruns =
+          report.xruns == 0 ? ""
+                            : "; JACK reported " + std::to_string(report.xruns) +
+                                  " xruns during the transfer: MIDI may have been lost; try "
+                                  "again, with a larger period, or over the ALSA sequencer";
       if (!report.readyReceived) {
         return "no ready note from the device on " + Quoted(options.input) + " within " + limit +
-               " after the announce";
+               " after the announce" + xruns;
       }
       return "the device stopped asking for blocks: no request on " + Quoted(options.input) +
-             " within " + limit + " " + progress;
+             " within " + limit + " " + progress + xruns;
     }
     case TransferRunner::Result::PortGone:
       return "MIDI port \"" + report.gonePort + "\" went away " + where + "; transfer stopped";

@@ -44,7 +44,8 @@ class TransferRunner {
     bool readyReceived = false;
     std::int64_t blockCount = 0;
     std::int64_t blocksSent = 0;
-    std::string gonePort;  // for PortGone
+    std::string gonePort;     // for PortGone
+    std::uint64_t xruns = 0;  // reported by the MIDI system since the announce, for Timeout
   };
 
   struct Observer {
