@@ -1,12 +1,15 @@
-// The built programs, run as a user runs them: exit codes, one-line errors that name the file,
-// no output file left behind, and an exported transfer that parses back into the image.
+// The built programs, run as a user runs them: exit codes and one-line reasons, an export that
+// parses back into the image, and outputs that never destroy what is there.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -16,53 +19,18 @@
 #include "RunProgram.h"
 #include "UpdateMessages.h"
 
-namespace movrin {
+namespace movrin::test {
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-using test::RunProgram;
-
-class CommandLine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "movrin-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  fs::path Write(const std::string& name, const Bytes& bytes) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return path;
-  }
-
-  std::vector<std::string> Listing() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
-      names.push_back(entry.path().lexically_relative(dir_).string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  fs::path dir_;
-};
 
 Bytes Image(std::size_t n) {
   Bytes image(n);
   std::uint32_t x = static_cast<std::uint32_t>(n) * 2654435761u + 1;
   for (auto& b : image) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<std::uint8_t>(x);
+    x = x * 1664525u + 1013904223u;
+    b = static_cast<std::uint8_t>(x >> 24);
   }
   return image;
 }
@@ -72,148 +40,187 @@ Bytes ReadAll(const fs::path& path) {
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-// Splits a .syx stream into its messages. The 13 header bytes are skipped before looking for
-// the closing 0xF7: a count or an index may itself be 0xF7 (block 247), the payload never is.
-std::vector<Bytes> SplitSysEx(const Bytes& stream) {
-  std::vector<Bytes> messages;
-  std::size_t start = 0;
-  while (start < stream.size()) {
-    EXPECT_EQ(stream[start], 0xF0) << "at " << start;
-    std::size_t end = start + 13;
-    while (end < stream.size() && stream[end] != 0xF7) {
-      ++end;
-    }
-    if (end >= stream.size()) {
-      ADD_FAILURE() << "message at " << start << " does not end with 0xF7";
-      break;
-    }
-    messages.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(start),
-                          stream.begin() + static_cast<std::ptrdiff_t>(end) + 1);
-    start = end + 1;
+class CommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "movrin-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
   }
-  return messages;
-}
+  void TearDown() override { fs::remove_all(dir_); }
 
-int LineCount(const std::string& text) {
-  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  std::string Write(const std::string& name, const Bytes& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return (dir_ / name).string();
+  }
+  std::vector<std::string> Listing() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CommandLine, ExitCodesAndReasons) {
+  const std::string d = dir_.string() + "/";
+  Write("a.bin", Image(100));
+  struct Row {
+    const char* program;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string says;  // on stderr, or on stdout for --help
+  };
+  const std::string send = MOVRIN_SEND_PATH;
+  const std::vector<Row> rows = {
+      {MOVRIN_SEND_PATH, {"--help"}, 0, "130  interrupted"},
+      {MOVRIN_SEND_PATH, {"-h", "--info"}, 0, "4    the device did not answer"},
+      {MOVRIN_DEVICE_PATH, {"--help"}, 0, "3  no MIDI system"},
+      {MOVRIN_SEND_PATH, {}, 2, "nothing to do"},
+      {MOVRIN_SEND_PATH, {"a.bin"}, 2, "say what to do"},
+      {MOVRIN_SEND_PATH, {"--bogus", "a.bin"}, 2, "--bogus"},
+      {MOVRIN_SEND_PATH, {"--info"}, 2, "no image given"},
+      {MOVRIN_SEND_PATH, {"--info", "a.bin", "b.bin"}, 2, "only one image"},
+      {MOVRIN_SEND_PATH, {"--export"}, 2, "--export needs a value"},
+      {MOVRIN_SEND_PATH, {"--export", ""}, 2, "no image"},
+      {MOVRIN_SEND_PATH, {"--export", "", "a.bin"}, 2, "--export needs a file name"},
+      {MOVRIN_SEND_PATH, {"--list=yes"}, 2, "--list takes no value"},
+      {MOVRIN_SEND_PATH, {"--list", "a.bin"}, 2, "--list takes no image"},
+      {MOVRIN_SEND_PATH, {"--info", "--list", "a.bin"}, 2, "cannot be combined"},
+      {MOVRIN_SEND_PATH, {"--info", "--export", "o", "a.bin"}, 2, "cannot be combined"},
+      {MOVRIN_SEND_PATH, {"--out", "x", "a.bin"}, 2, "--in PORT is needed"},
+      {MOVRIN_SEND_PATH, {"--in", "y", "a.bin"}, 2, "--out PORT is needed"},
+      {MOVRIN_SEND_PATH, {"--out", "", "--in", "y", "a.bin"}, 2, "--out PORT is needed"},
+      {MOVRIN_SEND_PATH, {"--info", "--timeout", "3", "a.bin"}, 2, "only applies when sending"},
+      {MOVRIN_SEND_PATH, {"--out=x", "--in=y", "--timeout", "-3", "a"}, 2, "not \"-3\""},
+      {MOVRIN_SEND_PATH, {"--out=x", "--in=y", "--timeout", "nan", "a"}, 2, "not \"nan\""},
+      {MOVRIN_SEND_PATH, {"--out", "0", "--in", "0", d + "none.bin"}, 1, "none.bin"},
+      {MOVRIN_SEND_PATH, {"--info", d + "none.bin"}, 1, "none.bin"},
+      {MOVRIN_DEVICE_PATH, {"--pace", "warp"}, 2, "--pace takes none, din or"},
+      {MOVRIN_DEVICE_PATH, {"--pace", "-5"}, 2, "not \"-5\""},
+      {MOVRIN_DEVICE_PATH, {"--silent-after", "-1"}, 2, "--silent-after needs a block number"},
+      {MOVRIN_DEVICE_PATH, {"--close-after", "x"}, 2, "--close-after needs a block number"},
+      {MOVRIN_DEVICE_PATH, {"--seed", "1.5"}, 2, "--seed needs a whole number"},
+      {MOVRIN_DEVICE_PATH, {"--once=yes"}, 2, "--once takes no value"},
+      {MOVRIN_DEVICE_PATH, {"--name", ""}, 2, "--name needs a value"},
+      {MOVRIN_DEVICE_PATH, {"image.bin"}, 2, "image.bin"},
+      {MOVRIN_DEVICE_PATH, {"--save", "-"}, 2, "standard output"},
+      {MOVRIN_DEVICE_PATH, {"--expect", d + "none.bin"}, 1, "none.bin"},
+  };
+  for (const Row& row : rows) {
+    const auto run = RunProgram(row.program, row.args, {dir_.string()});
+    const std::string name = row.args.empty() ? "(none)" : row.args.front();
+    EXPECT_EQ(run.exitCode, row.exitCode) << name << ": " << run.err;
+    const std::string& text = row.exitCode == 0 ? run.out : run.err;
+    EXPECT_NE(text.find(row.says), std::string::npos) << name << ": " << text;
+    if (row.exitCode != 0) {
+      EXPECT_EQ(text.find(row.program == send ? "movrin-send: " : "movrin-device: "), 0u) << text;
+      EXPECT_EQ(text.find("Usage"), row.exitCode == 2 ? text.find('\n') + 1 : std::string::npos)
+          << name << ": usage follows the one-line reason for wrong usage only";
+    }
+  }
+  EXPECT_EQ(Listing(), std::vector<std::string>{"a.bin"});
 }
 
 TEST_F(CommandLine, ExportParsesBackIntoTheImage) {
   for (std::size_t n : {1u, 895u, 896u, 897u, 2688u, 300000u}) {
     const Bytes image = Image(n);
-    const fs::path bin = Write("image.bin", image);
-    const fs::path syx = dir_ / "out.syx";
-    const auto run = RunProgram(MOVRIN_SEND_PATH, {"--export", syx.string(), bin.string()});
+    const std::string bin = Write("image.bin", image);
+    const std::string syx = (dir_ / "out.syx").string();
+    const auto run = RunProgram(MOVRIN_SEND_PATH, {"--export", syx, bin});
     ASSERT_EQ(run.exitCode, 0) << n << ": " << run.err;
-
-    const std::vector<Bytes> messages = SplitSysEx(ReadAll(syx));
-    ASSERT_FALSE(messages.empty()) << n;
-    const ParsedMessage announce = ParseUpdateMessage(messages[0]);
-    ASSERT_TRUE(announce.ok()) << n;
-    ASSERT_EQ(announce.kind, MessageKind::Announce) << n;
-    ASSERT_EQ(messages.size(), static_cast<std::size_t>(announce.value) + 1) << n;
+    const Bytes stream = ReadAll(syx);
+    // Split at 0xF7, after the 13 header bytes: a count or an index may itself be 0xF7.
+    std::vector<ParsedMessage> messages;
+    for (std::size_t start = 0, end = 0; start < stream.size(); start = end + 1) {
+      end = std::find(stream.begin() + std::min(start + 13, stream.size()), stream.end(), 0xF7) -
+            stream.begin();
+      ASSERT_LT(end, stream.size()) << n << ": unterminated message at " << start;
+      messages.push_back(ParseUpdateMessage(std::span(stream).subspan(start, end + 1 - start)));
+    }
+    ASSERT_EQ(messages.at(0).kind, MessageKind::Announce) << n;
+    ASSERT_EQ(messages.size(), static_cast<std::size_t>(messages[0].value) + 1) << n;
     Bytes packed;
     for (std::size_t i = 1; i < messages.size(); ++i) {
-      const ParsedMessage block = ParseUpdateMessage(messages[i]);
-      ASSERT_TRUE(block.ok()) << n << " block " << i - 1 << ": " << Describe(block.error);
-      ASSERT_EQ(block.kind, MessageKind::Block);
-      ASSERT_EQ(block.value, i - 1);
-      if (i + 1 < messages.size()) {
-        ASSERT_EQ(block.payload.size(), 1024u) << n << " block " << i - 1;
-      }
-      packed.insert(packed.end(), block.payload.begin(), block.payload.end());
+      ASSERT_TRUE(messages[i].ok()) << n << " block " << i - 1;
+      ASSERT_EQ(messages[i].kind, MessageKind::Block);
+      ASSERT_EQ(messages[i].value, i - 1);
+      ASSERT_TRUE(i + 1 == messages.size() || messages[i].payload.size() == 1024u) << i;
+      packed.insert(packed.end(), messages[i].payload.begin(), messages[i].payload.end());
     }
-    const UnpackResult unpacked = UnpackImage(packed);
-    ASSERT_TRUE(unpacked.ok()) << n;
-    EXPECT_EQ(unpacked.image, image) << n;
+    EXPECT_EQ(UnpackImage(packed).image, image) << n;
+    EXPECT_NE(run.out.find("wrote " + std::to_string(stream.size()) + " bytes"), std::string::npos);
     EXPECT_EQ(Listing(), (std::vector<std::string>{"image.bin", "out.syx"})) << n;
   }
-}
-
-TEST_F(CommandLine, InfoShowsTheFigures) {
   // 2688 bytes pack to 3072: exactly three full blocks.
   const Bytes image = Image(2688);
-  const fs::path bin = Write("image.bin", image);
-  const auto run = RunProgram(MOVRIN_SEND_PATH, {"--info", bin.string()});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  for (const std::string& expected : std::vector<std::string>{
+  const auto info = RunProgram(MOVRIN_SEND_PATH, {"--info", Write("image.bin", image)});
+  EXPECT_EQ(info.exitCode, 0);
+  for (const std::string& line : std::vector<std::string>{
            "size:              2688 bytes", "packed length:     3072 bytes", "blocks:            3",
            "last block length: 1024 bytes", "CRC-32:            " + Hex32(Crc32(image))}) {
-    EXPECT_NE(run.out.find(expected), std::string::npos) << run.out;
+    EXPECT_NE(info.out.find(line), std::string::npos) << info.out;
   }
 }
 
-TEST_F(CommandLine, BadInputIsOneLineNamingTheFileAndLeavesNothingBehind) {
-  Write("empty.bin", {});
-  Write("good.bin", Image(5000));
-  Write("plain", {1});
-  fs::create_directory(dir_ / "folder.bin");
-  fs::create_directory(dir_ / "out-folder");
-  // Larger than 65535 blocks can carry; sparse, so it costs no disk.
-  fs::resize_file(Write("huge.bin", {}), 60'000'000);
+// The output is never the image itself, a device or pipe is written into and never replaced,
+// and a write that fails is a failure.
+TEST_F(CommandLine, ExportNeverDestroysWhatIsThere) {
+  const Bytes image = Image(5000);
+  const std::string bin = Write("image.bin", image);
   const std::string d = dir_.string() + "/";
-
+  fs::create_symlink("image.bin", dir_ / "link.bin");
+  fs::create_hard_link(bin, dir_ / "hard.bin");
+  fs::create_directory(dir_ / "folder");
+  ASSERT_EQ(::mkfifo((d + "pipe").c_str(), 0644), 0);
+  Write("old.syx", Bytes(9, 1));
+  // A private copy of /dev/full where the system allows one: a fault must not hit the real one.
+  const bool clone = ::mknod((d + "full").c_str(), S_IFCHR | 0666, ::makedev(1, 7)) == 0 &&
+                     std::ofstream(d + "full").is_open();
+  const std::string full = clone ? d + "full" : "/dev/full";
+  const auto before = Listing();
+  const std::string stream = RunProgram(MOVRIN_SEND_PATH, {"--export", "-", bin}).out;
+  ASSERT_EQ(stream.size(), 5813u);
   struct Row {
-    std::vector<std::string> args;
-    std::string names;  // the file the message must name
+    std::string out;
+    int exitCode;
+    std::string says;
+    bool terminal = false;
   };
   const std::vector<Row> rows = {
-      {{"--info", d + "missing.bin"}, "missing.bin"},
-      {{"--info", d + "folder.bin"}, "folder.bin"},
-      {{"--info", d + "empty.bin"}, "empty.bin"},
-      {{"--info", d + "huge.bin"}, "huge.bin"},
-      {{"--export", d + "x.syx", d + "missing.bin"}, "missing.bin"},
-      {{"--export", d + "x.syx", d + "empty.bin"}, "empty.bin"},
-      {{"--export", d + "no-such-dir/x.syx", d + "good.bin"}, "no-such-dir/x.syx"},
-      {{"--export", d + "plain/x.syx", d + "good.bin"}, "plain/x.syx"},
-      {{"--export", d + "out-folder", d + "good.bin"}, "out-folder"},
-      {{"--out", "0", "--in", "0", d + "missing.bin"}, "missing.bin"},
+      {bin, 1, "it is the input file itself"},
+      {d + "link.bin", 1, "it is the input file itself"},
+      {d + "hard.bin", 1, "it is the input file itself"},
+      {d + "folder/../image.bin", 1, "it is the input file itself"},
+      {full, 1, "No space left on device"},
+      {"-", 1, "cannot write to standard output: it is a terminal", true},
+      {d + "folder", 1, "Is a directory"},
+      {d + "none/x.syx", 1, "No such file or directory"},
+      {d + "pipe", 0, "wrote 5813 bytes"},
+      {d + "old.syx", 0, "wrote 5813 bytes"},
   };
-  const auto before = Listing();
   for (const Row& row : rows) {
-    const auto run = RunProgram(MOVRIN_SEND_PATH, row.args);
-    EXPECT_EQ(run.exitCode, 1) << row.args.back() << ": " << run.err;
-    EXPECT_EQ(LineCount(run.err), 1) << run.err;
-    EXPECT_NE(run.err.find(row.names), std::string::npos) << run.err;
-    EXPECT_TRUE(run.out.empty()) << run.out;
-    EXPECT_EQ(Listing(), before) << "left behind by " << row.args.front();
+    auto reader = std::async(
+        std::launch::async, [&] { return row.out.ends_with("pipe") ? ReadAll(row.out) : Bytes{}; });
+    const auto run =
+        RunProgram(MOVRIN_SEND_PATH, {"--export", row.out, bin}, {.terminalOut = row.terminal});
+    EXPECT_EQ(run.exitCode, row.exitCode) << row.out << ": " << run.err;
+    EXPECT_NE((run.err + run.out).find(row.says), std::string::npos) << row.out << ": " << run.err;
+    if (row.out.ends_with("pipe")) {
+      EXPECT_EQ(reader.get(), Bytes(stream.begin(), stream.end()));
+    }
+    EXPECT_EQ(ReadAll(bin), image) << row.out;
+    EXPECT_EQ(Listing(), before) << row.out;
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.bin") && fs::is_fifo(dir_ / "pipe"));
+    EXPECT_TRUE(fs::is_character_file(full));
   }
-}
-
-TEST_F(CommandLine, WrongUsageShowsUsageAndExits2) {
-  const std::vector<std::vector<std::string>> rows = {
-      {},
-      {"--bogus"},
-      {"--export"},
-      {"--info"},
-      {"--info", "a.bin", "b.bin"},
-      {"--out", "x", "a.bin"},
-      {"--out", "x", "--in", "y", "--timeout", "-3", "a.bin"},
-  };
-  for (const auto& args : rows) {
-    const auto run = RunProgram(MOVRIN_SEND_PATH, args);
-    EXPECT_EQ(run.exitCode, 2) << (args.empty() ? "(none)" : args.front());
-    EXPECT_NE(run.err.find("Usage:"), std::string::npos) << run.err;
-  }
-  const auto device = RunProgram(MOVRIN_DEVICE_PATH, {"--pace", "warp"});
-  EXPECT_EQ(device.exitCode, 2);
-  EXPECT_NE(device.err.find("--pace"), std::string::npos) << device.err;
-}
-
-TEST_F(CommandLine, HelpDocumentsTheExitCodes) {
-  const auto send = RunProgram(MOVRIN_SEND_PATH, {"--help"});
-  EXPECT_EQ(send.exitCode, 0);
-  EXPECT_NE(send.out.find("Exit status"), std::string::npos);
-  const auto device = RunProgram(MOVRIN_DEVICE_PATH, {"--help"});
-  EXPECT_EQ(device.exitCode, 0);
-  EXPECT_NE(device.out.find("Exit status"), std::string::npos);
-}
-
-TEST_F(CommandLine, DeviceRefusesAnUnreadableExpectedImage) {
-  const auto run = RunProgram(MOVRIN_DEVICE_PATH, {"--expect", (dir_ / "nope.bin").string()});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("nope.bin"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadAll(d + "old.syx"), Bytes(stream.begin(), stream.end()));
 }
 
 }  // namespace
-}  // namespace movrin
+}  // namespace movrin::test

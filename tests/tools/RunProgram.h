@@ -10,14 +10,19 @@ namespace movrin::test {
 
 struct ProgramResult {
   int exitCode = -1;  // -1 when it did not exit normally
-  int signal = 0;     // the signal that ended it, if any
   std::string out;
   std::string err;
 };
 
+struct RunOptions {
+  std::string workingDirectory{};
+  bool permissionsBind = false;  // file permissions hold even for root (tests run as root in CI)
+  bool terminalOut = false;      // standard output is a terminal, its text is not kept
+  unsigned watchdogSeconds = 30;
+};
+
 [[nodiscard]] ProgramResult RunProgram(const std::string& path,
                                        const std::vector<std::string>& args,
-                                       const std::string& workingDirectory = {},
-                                       unsigned watchdogSeconds = 30);
+                                       const RunOptions& options = {});
 
 }  // namespace movrin::test
