@@ -184,7 +184,8 @@ TEST_F(CommandLine, ExportNeverDestroysWhatIsThere) {
                      std::ofstream(d + "full").is_open();
   const std::string full = clone ? d + "full" : "/dev/full";
   const auto before = Listing();
-  const std::string stream = RunProgram(MOVRIN_SEND_PATH, {"--export", "-", bin}).out;
+  const std::string stream =
+      RunProgram(MOVRIN_SEND_PATH, {"--export", "-", bin}, {dir_.string()}).out;
   ASSERT_EQ(stream.size(), 5813u);
   struct Row {
     std::string out;
@@ -207,8 +208,8 @@ TEST_F(CommandLine, ExportNeverDestroysWhatIsThere) {
   for (const Row& row : rows) {
     auto reader = std::async(
         std::launch::async, [&] { return row.out.ends_with("pipe") ? ReadAll(row.out) : Bytes{}; });
-    const auto run =
-        RunProgram(MOVRIN_SEND_PATH, {"--export", row.out, bin}, {.terminalOut = row.terminal});
+    const auto run = RunProgram(MOVRIN_SEND_PATH, {"--export", row.out, bin},
+                                {.workingDirectory = dir_.string(), .terminalOut = row.terminal});
     EXPECT_EQ(run.exitCode, row.exitCode) << row.out << ": " << run.err;
     EXPECT_NE((run.err + run.out).find(row.says), std::string::npos) << row.out << ": " << run.err;
     if (row.out.ends_with("pipe")) {
