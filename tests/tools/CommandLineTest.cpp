@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "Crc32.h"
+#include "DeviceSession.h"
 #include "Hex32.h"
-#include "Packing.h"
 #include "RunProgram.h"
-#include "UpdateMessages.h"
 
 namespace movrin::test {
 namespace {
@@ -70,17 +69,20 @@ class CommandLine : public ::testing::Test {
 TEST_F(CommandLine, ExitCodesAndReasons) {
   const std::string d = dir_.string() + "/";
   Write("a.bin", Image(100));
+  Write("-odd.bin", Image(100));
   struct Row {
     const char* program;
     std::vector<std::string> args;
     int exitCode;
-    std::string says;  // on stderr, or on stdout for --help
+    std::string says;  // on stderr, or on stdout for exit 0
+    std::string names{};
   };
-  const std::string send = MOVRIN_SEND_PATH;
-  const std::vector<Row> rows = {
+  std::vector<Row> rows = {
       {MOVRIN_SEND_PATH, {"--help"}, 0, "130  interrupted"},
       {MOVRIN_SEND_PATH, {"-h", "--info"}, 0, "4    the device did not answer"},
       {MOVRIN_DEVICE_PATH, {"--help"}, 0, "3  no MIDI system"},
+      {MOVRIN_SEND_PATH, {"--info", "--", "-odd.bin"}, 0, "size:              100 bytes"},
+      {MOVRIN_SEND_PATH, {"--export=o.syx", "a.bin"}, 0, "wrote 143 bytes to o.syx"},
       {MOVRIN_SEND_PATH, {}, 2, "nothing to do"},
       {MOVRIN_SEND_PATH, {"a.bin"}, 2, "say what to do"},
       {MOVRIN_SEND_PATH, {"--bogus", "a.bin"}, 2, "--bogus"},
@@ -99,8 +101,6 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
       {MOVRIN_SEND_PATH, {"--info", "--timeout", "3", "a.bin"}, 2, "only applies when sending"},
       {MOVRIN_SEND_PATH, {"--out=x", "--in=y", "--timeout", "-3", "a"}, 2, "not \"-3\""},
       {MOVRIN_SEND_PATH, {"--out=x", "--in=y", "--timeout", "nan", "a"}, 2, "not \"nan\""},
-      {MOVRIN_SEND_PATH, {"--out", "0", "--in", "0", d + "none.bin"}, 1, "none.bin"},
-      {MOVRIN_SEND_PATH, {"--info", d + "none.bin"}, 1, "none.bin"},
       {MOVRIN_DEVICE_PATH, {"--pace", "warp"}, 2, "--pace takes none, din or"},
       {MOVRIN_DEVICE_PATH, {"--pace", "-5"}, 2, "not \"-5\""},
       {MOVRIN_DEVICE_PATH, {"--silent-after", "-1"}, 2, "--silent-after needs a block number"},
@@ -110,56 +110,89 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
       {MOVRIN_DEVICE_PATH, {"--name", ""}, 2, "--name needs a value"},
       {MOVRIN_DEVICE_PATH, {"image.bin"}, 2, "image.bin"},
       {MOVRIN_DEVICE_PATH, {"--save", "-"}, 2, "standard output"},
-      {MOVRIN_DEVICE_PATH, {"--expect", d + "none.bin"}, 1, "none.bin"},
+      {MOVRIN_DEVICE_PATH, {"--expect", d + "none.bin"}, 1, "\"" + d + "none.bin\""},
   };
+  // Bad images, in each mode: the file is named with the reason, nothing is written or sent.
+  Write("empty.bin", {});
+  Write("locked.bin", Image(100));
+  fs::permissions(dir_ / "locked.bin", fs::perms::none);
+  fs::create_directory(dir_ / "folder.bin");
+  fs::create_symlink("/nonexistent/movrin", dir_ / "dangling.bin");
+  fs::create_symlink("/proc/self/status", dir_ / "lying.bin");
+  ::mkfifo((d + "fifo.bin").c_str(), 0644);
+  // Larger than 65535 blocks can carry; sparse, so it costs no disk.
+  fs::resize_file(Write("huge.bin", {}), 60'000'000);
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"none.bin", "no such file"},
+      {"dangling.bin", "no such file"},
+      {"locked.bin", "cannot be opened (Permission denied)"},
+      {"folder.bin", "not a regular file"},
+      {"fifo.bin", "not a regular file"},
+      {"lying.bin", "could not be read completely"},
+      {"empty.bin", "is empty"},
+      {"huge.bin", "too large"},
+  };
+  for (const auto& [name, reason] : bad) {
+    for (auto args : {std::vector<std::string>{"--info"},
+                      {"--export", "x.syx"},
+                      {"--out", "0", "--in", "0", "--timeout", "1"}}) {
+      args.push_back(d + name);
+      rows.push_back({MOVRIN_SEND_PATH, args, 1, reason, "\"" + d + name + "\""});
+    }
+  }
+  const auto before = Listing();
   for (const Row& row : rows) {
-    const auto run = RunProgram(row.program, row.args, {dir_.string()});
+    const auto run = RunProgram(row.program, row.args, {dir_.string(), true});
     const std::string name = row.args.empty() ? "(none)" : row.args.front();
     EXPECT_EQ(run.exitCode, row.exitCode) << name << ": " << run.err;
     const std::string& text = row.exitCode == 0 ? run.out : run.err;
     EXPECT_NE(text.find(row.says), std::string::npos) << name << ": " << text;
+    EXPECT_NE(text.find(row.names), std::string::npos) << name << ": " << text;
     if (row.exitCode != 0) {
-      EXPECT_EQ(text.find(row.program == send ? "movrin-send: " : "movrin-device: "), 0u) << text;
+      const bool send = row.program == std::string(MOVRIN_SEND_PATH);
+      EXPECT_EQ(text.find(send ? "movrin-send: " : "movrin-device: "), 0u) << text;
       EXPECT_EQ(text.find("Usage"), row.exitCode == 2 ? text.find('\n') + 1 : std::string::npos)
           << name << ": usage follows the one-line reason for wrong usage only";
+      EXPECT_EQ(run.out, "");
     }
   }
-  EXPECT_EQ(Listing(), std::vector<std::string>{"a.bin"});
+  auto after = before;
+  after.push_back("o.syx");
+  std::sort(after.begin(), after.end());
+  EXPECT_EQ(Listing(), after) << "written or left behind";
 }
 
+// Names are bytes: a name that is not UTF-8 is read as the file it names, never as a file whose
+// name decodes alike.
 TEST_F(CommandLine, ExportParsesBackIntoTheImage) {
+  const std::string lookalike = Write("caf\xEF\xBF\xBD.bin", Image(5000));
   for (std::size_t n : {1u, 895u, 896u, 897u, 2688u, 300000u}) {
     const Bytes image = Image(n);
-    const std::string bin = Write("image.bin", image);
+    const std::string bin = Write("caf\xE9.bin", image);
     const std::string syx = (dir_ / "out.syx").string();
     const auto run = RunProgram(MOVRIN_SEND_PATH, {"--export", syx, bin});
     ASSERT_EQ(run.exitCode, 0) << n << ": " << run.err;
+    // The device takes it apart: every block in order and whole, and the image it unpacks.
     const Bytes stream = ReadAll(syx);
-    // Split at 0xF7, after the 13 header bytes: a count or an index may itself be 0xF7.
-    std::vector<ParsedMessage> messages;
+    DeviceSession device({.expected = image});
+    DeviceSession::Output out;
     for (std::size_t start = 0, end = 0; start < stream.size(); start = end + 1) {
+      // A count or an index may itself be 0xF7: the end is looked for after the header.
       end = std::find(stream.begin() + std::min(start + 13, stream.size()), stream.end(), 0xF7) -
             stream.begin();
-      ASSERT_LT(end, stream.size()) << n << ": unterminated message at " << start;
-      messages.push_back(ParseUpdateMessage(std::span(stream).subspan(start, end + 1 - start)));
+      out = device.OnMessage(
+          std::span(stream).subspan(start, std::min(end + 1, stream.size()) - start));
+      ASSERT_EQ(out.problem, DeviceSession::Problem::None) << n << ": " << out.text;
     }
-    ASSERT_EQ(messages.at(0).kind, MessageKind::Announce) << n;
-    ASSERT_EQ(messages.size(), static_cast<std::size_t>(messages[0].value) + 1) << n;
-    Bytes packed;
-    for (std::size_t i = 1; i < messages.size(); ++i) {
-      ASSERT_TRUE(messages[i].ok()) << n << " block " << i - 1;
-      ASSERT_EQ(messages[i].kind, MessageKind::Block);
-      ASSERT_EQ(messages[i].value, i - 1);
-      ASSERT_TRUE(i + 1 == messages.size() || messages[i].payload.size() == 1024u) << i;
-      packed.insert(packed.end(), messages[i].payload.begin(), messages[i].payload.end());
-    }
-    EXPECT_EQ(UnpackImage(packed).image, image) << n;
+    ASSERT_TRUE(out.verdict) << n;
+    EXPECT_EQ(out.verdict->identical, true) << n;
     EXPECT_NE(run.out.find("wrote " + std::to_string(stream.size()) + " bytes"), std::string::npos);
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"image.bin", "out.syx"})) << n;
+    EXPECT_EQ(Listing(),
+              (std::vector<std::string>{"caf\xE9.bin", "caf\xEF\xBF\xBD.bin", "out.syx"}));
   }
   // 2688 bytes pack to 3072: exactly three full blocks.
   const Bytes image = Image(2688);
-  const auto info = RunProgram(MOVRIN_SEND_PATH, {"--info", Write("image.bin", image)});
+  const auto info = RunProgram(MOVRIN_SEND_PATH, {"--info", Write("caf\xE9.bin", image)});
   EXPECT_EQ(info.exitCode, 0);
   for (const std::string& line : std::vector<std::string>{
            "size:              2688 bytes", "packed length:     3072 bytes", "blocks:            3",
@@ -179,6 +212,7 @@ TEST_F(CommandLine, ExportNeverDestroysWhatIsThere) {
   fs::create_directory(dir_ / "folder");
   ASSERT_EQ(::mkfifo((d + "pipe").c_str(), 0644), 0);
   Write("old.syx", Bytes(9, 1));
+  fs::create_symlink("folder/made.syx", dir_ / "dangling");
   // A private copy of /dev/full where the system allows one: a fault must not hit the real one.
   const bool clone = ::mknod((d + "full").c_str(), S_IFCHR | 0666, ::makedev(1, 7)) == 0 &&
                      std::ofstream(d + "full").is_open();
@@ -202,6 +236,8 @@ TEST_F(CommandLine, ExportNeverDestroysWhatIsThere) {
       {"-", 1, "cannot write to standard output: it is a terminal", true},
       {d + "folder", 1, "Is a directory"},
       {d + "none/x.syx", 1, "No such file or directory"},
+      {d + "old.syx/x.syx", 1, "Not a directory"},
+      {d + "dangling", 0, "wrote 5813 bytes"},  // makes the file it names
       {d + "pipe", 0, "wrote 5813 bytes"},
       {d + "old.syx", 0, "wrote 5813 bytes"},
   };
@@ -217,10 +253,12 @@ TEST_F(CommandLine, ExportNeverDestroysWhatIsThere) {
     }
     EXPECT_EQ(ReadAll(bin), image) << row.out;
     EXPECT_EQ(Listing(), before) << row.out;
-    EXPECT_TRUE(fs::is_symlink(dir_ / "link.bin") && fs::is_fifo(dir_ / "pipe"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.bin") && fs::is_symlink(dir_ / "dangling"));
+    EXPECT_TRUE(fs::is_fifo(dir_ / "pipe"));
     EXPECT_TRUE(fs::is_character_file(full));
   }
   EXPECT_EQ(ReadAll(d + "old.syx"), Bytes(stream.begin(), stream.end()));
+  EXPECT_EQ(ReadAll(d + "folder/made.syx"), Bytes(stream.begin(), stream.end()));
 }
 
 }  // namespace
