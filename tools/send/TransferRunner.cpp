@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "TransferDriver.h"
 #include "TransferEngine.h"
 #include "UpdateMessages.h"
 
@@ -79,14 +80,8 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
     report.midiError = error;
     return report;
   };
-
   if (inbox_.interrupted()) {
     return finish(Result::Interrupted);
-  }
-  const MidiError announced = backend_.SendSysEx(options_.output, announce);
-  engine.AnnounceResult(announced == MidiError::None);
-  if (announced != MidiError::None) {
-    return finish(Result::AnnounceFailed, announced);
   }
 
   // The timeout runs from the last thing the device asked for; noise does not extend it.
@@ -96,63 +91,72 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
       deadline = Clock::now() + *options_.timeout;
     }
   };
-  restartTimeout();
   const bool checkPorts = options_.portCheckInterval.count() > 0;
   auto nextCheck =
       checkPorts ? Clock::now() + options_.portCheckInterval : Clock::time_point::max();
+  Result stopped = Result::Interrupted;
+  MidiError sendError = MidiError::None;
 
-  for (;;) {
-    const auto now = Clock::now();
-    if (now >= deadline) {
-      return finish(Result::Timeout);
-    }
-    if (now >= nextCheck) {
-      if (auto gone = MissingPort()) {
-        report.gonePort = *gone;
-        return finish(Result::PortGone);
+  TransferLink link;
+  link.receive = [&]() -> std::optional<std::uint32_t> {
+    for (;;) {
+      const auto now = Clock::now();
+      if (now >= deadline) {
+        stopped = Result::Timeout;
+        return std::nullopt;
       }
-      nextCheck = now + options_.portCheckInterval;
-    }
-    const auto until = std::min({deadline, nextCheck, now + kLongestSlice});
-    const auto slice = std::chrono::ceil<milliseconds>(until - now);
-    const std::optional<std::uint32_t> message = inbox_.WaitPop(std::max(slice, milliseconds(1)));
-    if (inbox_.interrupted()) {
-      return finish(Result::Interrupted);
-    }
-    if (!message) {
-      continue;
-    }
-    const TransferEngine::Step step = engine.OnShortMessage(*message);
-    switch (step.kind) {
-      case TransferEngine::Step::Kind::Ignore:
-        break;
-      case TransferEngine::Step::Kind::StartSending:
-        report.readyReceived = true;
-        if (observer.started) {
-          observer.started(report.blockCount, bytesTotal);
+      if (now >= nextCheck) {
+        if (auto gone = MissingPort()) {
+          report.gonePort = *gone;
+          stopped = Result::PortGone;
+          return std::nullopt;
         }
-        restartTimeout();
-        break;
-      case TransferEngine::Step::Kind::SendBlock: {
-        const std::vector<std::uint8_t> block = engine.BuildBlock(step.blockIndex);
-        const MidiError sent = backend_.SendSysEx(options_.output, block);
-        engine.BlockResult(step.blockIndex, sent == MidiError::None);
-        if (sent != MidiError::None) {
-          return finish(Result::BlockSendFailed, sent);
-        }
-        report.blocksSent = engine.blocksSent();
-        bytesSent += static_cast<std::int64_t>(block.size());
-        if (observer.blockSent) {
-          observer.blockSent(report.blocksSent, bytesSent);
-        }
-        if (engine.state() == TransferEngine::State::Completed) {
-          return finish(Result::Completed);
-        }
-        restartTimeout();
-        break;
+        nextCheck = now + options_.portCheckInterval;
+      }
+      const auto until = std::min({deadline, nextCheck, now + kLongestSlice});
+      const auto slice = std::chrono::ceil<milliseconds>(until - now);
+      const std::optional<std::uint32_t> message = inbox_.WaitPop(std::max(slice, milliseconds(1)));
+      if (inbox_.interrupted()) {
+        stopped = Result::Interrupted;
+        return std::nullopt;
+      }
+      if (message) {
+        return message;
       }
     }
+  };
+  link.send = [&](std::span<const std::uint8_t> message) {
+    sendError = backend_.SendSysEx(options_.output, message);
+    return sendError == MidiError::None;
+  };
+  link.progressed = [&](const TransferEngine::Step& step, std::size_t bytes) {
+    restartTimeout();
+    if (step.kind == TransferEngine::Step::Kind::StartSending) {
+      report.readyReceived = true;
+      if (observer.started) {
+        observer.started(report.blockCount, bytesTotal);
+      }
+      return;
+    }
+    report.blocksSent = engine.blocksSent();
+    bytesSent += static_cast<std::int64_t>(bytes);
+    if (observer.blockSent) {
+      observer.blockSent(report.blocksSent, bytesSent);
+    }
+  };
+
+  restartTimeout();
+  switch (DriveTransfer(engine, announce, link)) {
+    case DriveResult::Completed:
+      return finish(Result::Completed);
+    case DriveResult::AnnounceFailed:
+      return finish(Result::AnnounceFailed, sendError);
+    case DriveResult::BlockSendFailed:
+      return finish(Result::BlockSendFailed, sendError);
+    case DriveResult::Stopped:
+      break;
   }
+  return finish(stopped);
 }
 
 std::string DescribeTransferReport(const TransferRunner::Report& report,
