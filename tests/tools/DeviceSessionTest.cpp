@@ -38,16 +38,10 @@ DeviceSession::Output Feed(DeviceSession& session, const std::vector<Bytes>& mes
 }
 
 TEST(DeviceSession, ReportsMalformedInputAndServesTheNextTransfer) {
-  Bytes wrongHeader = kSmall, highBit = kSmall, unterminated = kSmall, unknownKind = Announce(1);
-  wrongHeader[9] = 0x19;
+  Bytes highBit = kSmall;  // the parser's own cases are tested with the parser
   highBit[14] = 0x80;
-  unterminated.back() = 0x7F;
-  unknownKind[5] = 0x02;
   const std::vector<std::pair<std::vector<Bytes>, Problem>> rows = {
-      {{Announce(1), wrongHeader}, Problem::BadMessage},
       {{Announce(1), highBit}, Problem::BadMessage},
-      {{Announce(1), unterminated}, Problem::BadMessage},
-      {{unknownKind}, Problem::BadMessage},
       {{Announce(1), {0xF0, 0x00, 0xF7}}, Problem::BadMessage},
       {{Announce(2), Block(1, {0x00, 0x01})}, Problem::OutOfOrder},
       {{Announce(2), Block(0, kFull), Block(0, kFull)}, Problem::OutOfOrder},
@@ -76,7 +70,6 @@ TEST(DeviceSession, RepliesAsTheFaultsSay) {
     bool closePorts = false;
   };
   const std::vector<Row> rows = {
-      {{}, {Announce(2)}, {R, N}},
       {{}, {Announce(2), Block(0, kFull)}, {N}},
       {{}, {Announce(2), Block(0, kFull), N, Bytes{0xC0, 5}, Bytes{0xF8}}, {}},
       {{}, {Announce(2), Block(0, kFull), Announce(1)}, {R, N}},  // a new announce starts over
@@ -100,21 +93,20 @@ TEST(DeviceSession, JudgesTheImageAgainstTheExpectedOne) {
     std::optional<Bytes> expected;
     std::string line;
   };
+  const std::string received = "verdict: received 3 bytes in 1 block, CRC-32 2a6d1c5e";
   const std::vector<Row> rows = {
-      // zlib.crc32(bytes([0x80, 0x01, 0xFF])) == 0x2a6d1c5e
-      {std::nullopt, "verdict: received 3 bytes in 1 block, CRC-32 2a6d1c5e"},
-      {Bytes{0x80, 0x01, 0xFF}, "CRC-32 2a6d1c5e, identical to x.bin"},
-      {Bytes{0x80, 0x02, 0xFF}, "DIFFERENT from x.bin (3 bytes, CRC-32 "},
-      {Bytes{0x80, 0x02, 0xFF}, "first difference at byte 1"},
-      {Bytes{0x80, 0x01}, "first difference at byte 2"},
-      {Bytes{0x80, 0x01, 0xFF, 0x00}, "(4 bytes, CRC-32 "},
+      {std::nullopt, received},
+      {Bytes{0x80, 0x01, 0xFF}, received + ", identical to x.bin"},
+      {Bytes{0x80, 0x02, 0xFF},
+       received + ", DIFFERENT from x.bin (3 bytes, CRC-32 01404f9d): first difference at byte 1"},
+      {Bytes{0x80, 0x01}, received + ", DIFFERENT from x.bin (2 bytes, CRC-32 0d5dba22): " +
+                              "first difference at byte 2"},
   };
   for (const Row& row : rows) {
     DeviceSession session({.expected = row.expected});
     const auto out = Feed(session, {Announce(1), kSmall});
     ASSERT_TRUE(out.verdict);
-    EXPECT_NE(FormatVerdict(*out.verdict, "x.bin").find(row.line), std::string::npos)
-        << FormatVerdict(*out.verdict, "x.bin");
+    EXPECT_EQ(FormatVerdict(*out.verdict, "x.bin"), row.line);
   }
   Bytes twoBlocks(896, 0x00);
   twoBlocks.push_back(0x05);

@@ -9,17 +9,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace movrin::test {
 namespace {
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
+  std::string text(std::istreambuf_iterator<char>(in), {});
   ::unlink(path.c_str());
-  return text.str();
+  return text;
 }
 
 // In the child, before exec. Dropped from the bounding set, the two capabilities that let
@@ -51,18 +50,16 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
   char errName[] = "/tmp/movrin-run-err-XXXXXX";
   const int outFd = ::mkstemp(outName);
   const int errFd = ::mkstemp(errName);
-  std::vector<std::string> argv{path};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (auto& a : argv) {
-    cargv.push_back(a.data());
+  std::vector<char*> argv{const_cast<char*>(path.c_str())};
+  for (const auto& a : args) {
+    argv.push_back(const_cast<char*>(a.c_str()));
   }
-  cargv.push_back(nullptr);
+  argv.push_back(nullptr);
 
   const pid_t pid = ::fork();
   if (pid == 0) {
     Prepare(options, outFd, errFd);
-    ::execv(path.c_str(), cargv.data());
+    ::execv(path.c_str(), argv.data());
     ::_exit(127);
   }
   ::close(outFd);
