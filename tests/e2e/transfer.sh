@@ -3,9 +3,7 @@
 # points at (the test fixture's JACK server). Every wait is bounded; a hang is a failure.
 #   transfer.sh SEND DEVICE CASE
 set -uo pipefail
-send=${1:?movrin-send}
-device=${2:?movrin-device}
-case_name=${3:?case}
+send=${1:?movrin-send} device=${2:?movrin-device} case_name=${3:?case}
 
 # JACK without realtime scheduling drops a cycle's MIDI when the machine is overloaded (an
 # xrun), and the protocol cannot resend, so the sender times out, as it should. Such an attempt
