@@ -119,12 +119,6 @@ TEST(TransferRunner, StopsAtTheFirstFaultAndSaysWhy) {
     MidiError error = MidiError::None;
     std::string gonePort = "";
   };
-  const auto silentAfter = [](std::optional<std::int64_t> block) {
-    return [block](Rig& r) {
-      r.device = DeviceSession({.silentAfter = block});
-      r.answering = block.has_value();
-    };
-  };
   const auto gone = [](bool output) {
     return [output](Rig& r) {
       r.options.portCheckInterval = milliseconds(5);
@@ -142,8 +136,8 @@ TEST(TransferRunner, StopsAtTheFirstFaultAndSaysWhy) {
        Result::AnnounceFailed, 0, false, MidiError::NoSuchPort},
       {"input fails", [](Rig& r) { r.backend.FailNextOpen(MidiError::OpenFailed); },
        Result::InputOpenFailed, 0, false, MidiError::OpenFailed},
-      {"silent before ready", silentAfter(std::nullopt), Result::Timeout, 0, false},
-      {"silent after block 2", silentAfter(2), Result::Timeout, 3, true},
+      {"silent after block 2", [](Rig& r) { r.device = DeviceSession({.silentAfter = 2}); },
+       Result::Timeout, 3, true},
       // Everything but the note that counts before the device is ready.
       {"stray notes only",
        [](Rig& r) {

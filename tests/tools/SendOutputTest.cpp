@@ -1,9 +1,12 @@
-#include "PortResolver.h"
+// What movrin-send tells the user besides errors: which port a name finds, and the progress line.
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "PortResolver.h"
+#include "ProgressReporter.h"
 
 namespace movrin {
 namespace {
@@ -46,6 +49,22 @@ TEST(PortResolver, FindsByExactNameIndexOrUniquePartAndSaysWhyNot) {
   EXPECT_EQ(ResolvePort({}, "0").match, PortMatch::NoPorts);
   EXPECT_NE(DescribePortResolution(ResolvePort({}, "0"), "0", "input", 0).find("no MIDI input"),
             std::string::npos);
+}
+
+TEST(ProgressFormat, ShowsBlocksPercentRateAndTimeLeft) {
+  using std::chrono::milliseconds;
+  const std::vector<std::pair<ProgressSnapshot, std::string>> rows = {
+      {{0, 74, 0, 76000, milliseconds(0)}, "0/74 blocks 0%"},  // no rate yet, no division by 0
+      // Percent truncates, as a bar that only fills when a block is really done.
+      {{1, 3, 1038, 3114, milliseconds(1000)}, "1/3 blocks 33%  1.0 KiB/s  0:02 left"},
+      {{73, 74, 75774, 75813, milliseconds(1000)}, "73/74 blocks 98%  74.0 KiB/s  0:00 left"},
+      {{1, 2000, 500, 2'000'000, milliseconds(1000)}, "1/2000 blocks 0%  500 B/s  1:06:39 left"},
+      {{1000, 1000, 3 << 20, 3 << 20, milliseconds(1000)},
+       "1000/1000 blocks 100%  3.0 MiB/s  0:00 left"},
+  };
+  for (const auto& [snapshot, expected] : rows) {
+    EXPECT_EQ(FormatProgress(snapshot), expected);
+  }
 }
 
 }  // namespace
