@@ -1,10 +1,9 @@
 #pragma once
 
-// Ways to make file permissions bind even for root (tests run as root in CI), for the window's
-// and movrin-send's unreadable-file cases.
+// Making file permissions bind even for root (tests run as root in CI), for the window's
+// unreadable-file cases; movrin-send's run through RunProgram's permissionsBind.
 
 #include <string>
-#include <vector>
 
 namespace movrin::test {
 
@@ -25,16 +24,6 @@ class FilePermissionsBind {
   bool dropped_ = false;
   std::string failure_;
 };
-
-struct Command {
-  std::string path;
-  std::vector<std::string> args;
-};
-
-// `path args` run so that permissions bind: as is for a user other than root, through setpriv
-// without the two capabilities for root. Sets `failure` when neither works.
-[[nodiscard]] Command WithPermissionsBinding(const std::string& path, std::vector<std::string> args,
-                                             std::string& failure);
 
 // Whether `path` can be opened for reading by the calling thread right now.
 [[nodiscard]] bool Readable(const std::string& path);

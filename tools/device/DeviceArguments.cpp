@@ -1,6 +1,9 @@
 #include "DeviceArguments.h"
 
 #include <charconv>
+#include <tuple>
+
+#include "CommandLine.h"
 
 namespace movrin {
 namespace {
@@ -23,77 +26,63 @@ std::optional<T> Number(std::string_view text) {
 
 DeviceArgumentsResult ParseDeviceArguments(std::span<const std::string_view> args) {
   DeviceArguments parsed;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view arg = args[i];
-    std::optional<std::string_view> inlineValue;
-    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      inlineValue = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
+  std::optional<std::string> pace;
+  std::optional<std::string> seed;
+  std::optional<std::string> silentAfter;
+  std::optional<std::string> closeAfter;
+  CLI::App app;
+  app.set_help_flag();
+  AddFlags(app, {{"-h,--help", &parsed.help},
+                 {"--noise", &parsed.noise},
+                 {"--duplicate-ready", &parsed.duplicateReady},
+                 {"--early-request", &parsed.earlyRequest},
+                 {"--once", &parsed.once}});
+  const std::pair<const char*, std::string*> texts[] = {
+      {"--name", &parsed.name}, {"--save", &parsed.savePath}, {"--expect", &parsed.expectPath}};
+  for (const auto& [name, value] : texts) {
+    app.add_option(name, *value);
+  }
+  app.add_option("--pace", pace);
+  app.add_option("--seed", seed);
+  app.add_option("--silent-after", silentAfter);
+  app.add_option("--close-after", closeAfter);
+  if (auto error = ParseCommandLine(app, args)) {
+    return Error(std::move(*error));
+  }
+  for (const auto& [name, value] : texts) {
+    if (app.count(name) > 0 && value->empty()) {
+      return Error(std::string(name) + " needs a value");
     }
-    auto value = [&]() -> std::optional<std::string_view> {
-      if (inlineValue) {
-        return inlineValue;
-      }
-      if (i + 1 >= args.size()) {
-        return std::nullopt;
-      }
-      return args[++i];
-    };
-    const bool takesValue = arg == "--name" || arg == "--save" || arg == "--expect" ||
-                            arg == "--pace" || arg == "--seed" || arg == "--silent-after" ||
-                            arg == "--close-after";
-    if (!takesValue && inlineValue) {
-      return Error(std::string(arg) + " takes no value");
-    }
-    if (arg == "--help" || arg == "-h") {
-      parsed.help = true;
-    } else if (arg == "--noise") {
-      parsed.noise = true;
-    } else if (arg == "--duplicate-ready") {
-      parsed.duplicateReady = true;
-    } else if (arg == "--early-request") {
-      parsed.earlyRequest = true;
-    } else if (arg == "--once") {
-      parsed.once = true;
-    } else if (takesValue) {
-      const auto v = value();
-      if (!v || v->empty()) {
-        return Error(std::string(arg) + " needs a value");
-      }
-      if (arg == "--name") {
-        parsed.name = *v;
-      } else if (arg == "--save") {
-        parsed.savePath = *v;
-      } else if (arg == "--expect") {
-        parsed.expectPath = *v;
-      } else if (arg == "--pace") {
-        if (*v == "none") {
-          parsed.pace = Pace::None;
-        } else if (*v == "din") {
-          parsed.pace = Pace::Din;
-        } else if (const auto ms = Number<std::uint32_t>(*v); ms && *ms <= 60000) {
-          parsed.pace = Pace::Fixed;
-          parsed.fixedDelay = std::chrono::milliseconds(*ms);
-        } else {
-          return Error("--pace takes none, din or a delay in milliseconds, not \"" +
-                       std::string(*v) + "\"");
-        }
-      } else if (arg == "--seed") {
-        const auto seed = Number<std::uint32_t>(*v);
-        if (!seed) {
-          return Error("--seed needs a whole number, not \"" + std::string(*v) + "\"");
-        }
-        parsed.seed = *seed;
-      } else {
-        const auto block = Number<std::int64_t>(*v);
-        if (!block || *block < 0) {
-          return Error(std::string(arg) + " needs a block number (0 or more), not \"" +
-                       std::string(*v) + "\"");
-        }
-        (arg == "--silent-after" ? parsed.silentAfter : parsed.closeAfter) = *block;
-      }
+  }
+  if (pace) {
+    if (*pace == "none") {
+      parsed.pace = Pace::None;
+    } else if (*pace == "din") {
+      parsed.pace = Pace::Din;
+    } else if (const auto ms = Number<std::uint32_t>(*pace); ms && *ms <= 60000) {
+      parsed.pace = Pace::Fixed;
+      parsed.fixedDelay = std::chrono::milliseconds(*ms);
     } else {
-      return Error("unknown argument " + std::string(args[i]));
+      return Error("--pace takes none, din or a delay in milliseconds, not \"" + *pace + "\"");
+    }
+  }
+  if (seed) {
+    const auto number = Number<std::uint32_t>(*seed);
+    if (!number) {
+      return Error("--seed needs a whole number, not \"" + *seed + "\"");
+    }
+    parsed.seed = *number;
+  }
+  const std::tuple<const char*, const std::optional<std::string>&, std::optional<std::int64_t>&>
+      blocks[] = {{"--silent-after", silentAfter, parsed.silentAfter},
+                  {"--close-after", closeAfter, parsed.closeAfter}};
+  for (const auto& [name, text, block] : blocks) {
+    if (!text) {
+      continue;
+    }
+    block = Number<std::int64_t>(*text);
+    if (!block || *block < 0) {
+      return Error(std::string(name) + " needs a block number (0 or more), not \"" + *text + "\"");
     }
   }
   return {parsed, {}};

@@ -7,23 +7,15 @@
 #include <thread>
 #include <vector>
 
-#include "AtomicFile.h"
+#include "Diagnostics.h"
+#include "OutputFile.h"
 #include "SignalWatcher.h"
 
 namespace movrin {
 namespace {
 
-constexpr const char* kProgram = "movrin-device";
 constexpr std::chrono::milliseconds kWaitSlice{1000};
 constexpr std::chrono::milliseconds kLinger{500};
-
-int Exit(DeviceExit code) {
-  return static_cast<int>(code);
-}
-
-void PrintError(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-}
 
 // Sleeps in short steps so that Ctrl-C is not held up by a long pace.
 void Pause(std::chrono::microseconds delay, const RawInbox& inbox) {
@@ -150,11 +142,12 @@ void VirtualDevice::Pace(std::size_t previousBytes) {
 void VirtualDevice::Conclude(const DeviceSession::Verdict& verdict) {
   std::string line = FormatVerdict(verdict, args_.expectPath);
   if (!args_.savePath.empty()) {
-    const WriteFileResult written = WriteFileAtomically(args_.savePath, verdict.image);
+    const WriteFileResult written =
+        WriteOutputFile(args_.savePath, verdict.image, args_.expectPath);
     if (written.ok) {
       line += ", saved to " + args_.savePath;
     } else {
-      PrintError("cannot write \"" + args_.savePath + "\": " + written.detail);
+      PrintError(written.error);
       failed_ = true;
     }
   }

@@ -8,8 +8,10 @@
 
 #include "DeviceArguments.h"
 #include "DeviceSession.h"
+#include "Diagnostics.h"
 #include "ImageCheck.h"
 #include "ImageFileReader.h"
+#include "OutputFile.h"
 #include "VirtualDevice.h"
 
 namespace movrin {
@@ -17,17 +19,15 @@ namespace {
 
 constexpr const char* kProgram = "movrin-device";
 
-int Exit(DeviceExit code) {
-  return static_cast<int>(code);
-}
-
-void PrintError(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-}
-
 int Main(int argc, char** argv) {
+  SetProgramName(kProgram);
   std::vector<std::string_view> argList(argv + 1, argv + argc);
-  const DeviceArgumentsResult parsed = ParseDeviceArguments(argList);
+  DeviceArgumentsResult parsed = ParseDeviceArguments(argList);
+  // Standard output carries the status lines; an image there would be mixed into them.
+  if (parsed.arguments && IsStandardOutput(parsed.arguments->savePath)) {
+    parsed = {std::nullopt,
+              "--save cannot write to standard output, which carries the status lines"};
+  }
   if (!parsed.arguments) {
     PrintError(parsed.error);
     std::fputs(DeviceUsage(kProgram).c_str(), stderr);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "CommandLine.h"
+
 namespace movrin {
 namespace {
 
@@ -34,72 +36,24 @@ std::optional<std::optional<std::chrono::milliseconds>> ParseSeconds(std::string
 
 SendArgumentsResult ParseSendArguments(std::span<const std::string_view> args) {
   SendArguments parsed;
-  std::vector<std::string> positional;
+  bool help = false;
   bool info = false;
   bool list = false;
-  bool help = false;
   std::optional<std::string> exportPath;
   std::optional<std::string> outPort;
   std::optional<std::string> inPort;
-  bool timeoutGiven = false;
-
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view arg = args[i];
-    if (arg == "--") {
-      for (++i; i < args.size(); ++i) {
-        positional.emplace_back(args[i]);
-      }
-      break;
-    }
-    if (arg.size() < 2 || arg[0] != '-') {
-      positional.emplace_back(arg);
-      continue;
-    }
-    // --name=value and --name value are both accepted for options that take a value.
-    std::optional<std::string_view> inlineValue;
-    if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-      inlineValue = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-    }
-    auto value = [&]() -> std::optional<std::string> {
-      if (inlineValue) {
-        return std::string(*inlineValue);
-      }
-      if (i + 1 >= args.size()) {
-        return std::nullopt;
-      }
-      return std::string(args[++i]);
-    };
-    auto noValue = [&]() { return !inlineValue.has_value(); };
-
-    if ((arg == "--help" || arg == "-h") && noValue()) {
-      help = true;
-    } else if (arg == "--info" && noValue()) {
-      info = true;
-    } else if (arg == "--list" && noValue()) {
-      list = true;
-    } else if (arg == "--export" || arg == "--out" || arg == "--in" || arg == "--timeout") {
-      auto v = value();
-      if (!v) {
-        return Error(std::string(arg) + " needs a value");
-      }
-      if (arg == "--export") {
-        exportPath = std::move(*v);
-      } else if (arg == "--out") {
-        outPort = std::move(*v);
-      } else if (arg == "--in") {
-        inPort = std::move(*v);
-      } else {
-        const auto seconds = ParseSeconds(*v);
-        if (!seconds) {
-          return Error("--timeout needs a number of seconds (0 waits forever), not \"" + *v + "\"");
-        }
-        parsed.timeout = *seconds;
-        timeoutGiven = true;
-      }
-    } else {
-      return Error("unknown option " + std::string(args[i]));
-    }
+  std::optional<std::string> timeout;
+  std::vector<std::string> images;
+  CLI::App app;
+  app.set_help_flag();
+  AddFlags(app, {{"-h,--help", &help}, {"--info", &info}, {"--list", &list}});
+  app.add_option("--export", exportPath);
+  app.add_option("--out", outPort);
+  app.add_option("--in", inPort);
+  app.add_option("--timeout", timeout);
+  app.add_option("image", images);
+  if (auto error = ParseCommandLine(app, args)) {
+    return Error(std::move(*error));
   }
 
   if (help) {
@@ -111,23 +65,31 @@ SendArgumentsResult ParseSendArguments(std::span<const std::string_view> args) {
   if (modes > 1) {
     return Error("--info, --export, --list and sending (--out/--in) cannot be combined");
   }
-  if (timeoutGiven && !(outPort || inPort)) {
-    return Error("--timeout only applies when sending (--out and --in)");
+  if (timeout) {
+    if (!(outPort || inPort)) {
+      return Error("--timeout only applies when sending (--out and --in)");
+    }
+    const auto seconds = ParseSeconds(*timeout);
+    if (!seconds) {
+      return Error("--timeout needs a number of seconds (0 waits forever), not \"" + *timeout +
+                   "\"");
+    }
+    parsed.timeout = *seconds;
   }
   if (list) {
-    if (!positional.empty()) {
+    if (!images.empty()) {
       return Error("--list takes no image");
     }
     parsed.mode = SendMode::List;
     return {parsed, {}};
   }
-  if (positional.empty()) {
+  if (images.empty()) {
     return Error(modes == 0 ? "nothing to do" : "no image given");
   }
-  if (positional.size() > 1) {
-    return Error("only one image can be given, not " + std::to_string(positional.size()));
+  if (images.size() > 1) {
+    return Error("only one image can be given, not " + std::to_string(images.size()));
   }
-  parsed.image = positional.front();
+  parsed.image = images.front();
   if (info) {
     parsed.mode = SendMode::Info;
   } else if (exportPath) {
@@ -178,6 +140,7 @@ std::string SendUsage(std::string_view program) {
          "                    (default 30; 0 waits forever)\n"
          "  --info            print the image's size, packed length, blocks and CRC-32\n"
          "  --export OUT.syx  write the whole transfer, as sent on the wire, to a .syx file\n"
+         "                    (- for standard output)\n"
          "  --list            list the MIDI output and input ports\n"
          "  -h, --help        show this text\n"
          "\n"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "TransferDriver.h"
 #include "TransferEngine.h"
 #include "UpdateMessages.h"
 
@@ -79,18 +80,8 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
     report.midiError = error;
     return report;
   };
-
   if (inbox_.interrupted()) {
     return finish(Result::Interrupted);
-  }
-  const std::uint64_t xrunsBefore = backend_.XrunCount();
-  const MidiError announced = backend_.SendSysEx(options_.output, announce);
-  engine.AnnounceResult(announced == MidiError::None);
-  if (announced != MidiError::None && inbox_.interrupted()) {
-    return finish(Result::Interrupted);  // a send cut short by a stalled server
-  }
-  if (announced != MidiError::None) {
-    return finish(Result::AnnounceFailed, announced);
   }
 
   // The timeout runs from the last thing the device asked for; noise does not extend it.
@@ -100,67 +91,78 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
       deadline = Clock::now() + *options_.timeout;
     }
   };
-  restartTimeout();
   const bool checkPorts = options_.portCheckInterval.count() > 0;
   auto nextCheck =
       checkPorts ? Clock::now() + options_.portCheckInterval : Clock::time_point::max();
+  Result stopped = Result::Interrupted;
+  MidiError sendError = MidiError::None;
 
-  for (;;) {
-    const auto now = Clock::now();
-    if (now >= deadline) {
-      report.xruns = backend_.XrunCount() - xrunsBefore;
-      return finish(Result::Timeout);
-    }
-    if (now >= nextCheck) {
-      if (auto gone = MissingPort()) {
-        report.gonePort = *gone;
-        return finish(Result::PortGone);
+  const std::uint64_t xrunsBefore = backend_.XrunCount();
+  TransferLink link;
+  link.receive = [&]() -> std::optional<std::uint32_t> {
+    for (;;) {
+      const auto now = Clock::now();
+      if (now >= deadline) {
+        report.xruns = backend_.XrunCount() - xrunsBefore;
+        stopped = Result::Timeout;
+        return std::nullopt;
       }
-      nextCheck = now + options_.portCheckInterval;
-    }
-    const auto until = std::min({deadline, nextCheck, now + kLongestSlice});
-    const auto slice = std::chrono::ceil<milliseconds>(until - now);
-    const std::optional<std::uint32_t> message = inbox_.WaitPop(std::max(slice, milliseconds(1)));
-    if (inbox_.interrupted()) {
-      return finish(Result::Interrupted);
-    }
-    if (!message) {
-      continue;
-    }
-    const TransferEngine::Step step = engine.OnShortMessage(*message);
-    switch (step.kind) {
-      case TransferEngine::Step::Kind::Ignore:
-        break;
-      case TransferEngine::Step::Kind::StartSending:
-        report.readyReceived = true;
-        if (observer.started) {
-          observer.started(report.blockCount, bytesTotal);
+      if (now >= nextCheck) {
+        if (auto gone = MissingPort()) {
+          report.gonePort = *gone;
+          stopped = Result::PortGone;
+          return std::nullopt;
         }
-        restartTimeout();
-        break;
-      case TransferEngine::Step::Kind::SendBlock: {
-        const std::vector<std::uint8_t> block = engine.BuildBlock(step.blockIndex);
-        const MidiError sent = backend_.SendSysEx(options_.output, block);
-        engine.BlockResult(step.blockIndex, sent == MidiError::None);
-        if (sent != MidiError::None && inbox_.interrupted()) {
-          return finish(Result::Interrupted);  // a send cut short by a stalled server
-        }
-        if (sent != MidiError::None) {
-          return finish(Result::BlockSendFailed, sent);
-        }
-        report.blocksSent = engine.blocksSent();
-        bytesSent += static_cast<std::int64_t>(block.size());
-        if (observer.blockSent) {
-          observer.blockSent(report.blocksSent, bytesSent);
-        }
-        if (engine.state() == TransferEngine::State::Completed) {
-          return finish(Result::Completed);
-        }
-        restartTimeout();
-        break;
+        nextCheck = now + options_.portCheckInterval;
+      }
+      const auto until = std::min({deadline, nextCheck, now + kLongestSlice});
+      const auto slice = std::chrono::ceil<milliseconds>(until - now);
+      const std::optional<std::uint32_t> message = inbox_.WaitPop(std::max(slice, milliseconds(1)));
+      if (inbox_.interrupted()) {
+        stopped = Result::Interrupted;
+        return std::nullopt;
+      }
+      if (message) {
+        return message;
       }
     }
+  };
+  link.send = [&](std::span<const std::uint8_t> message) {
+    sendError = backend_.SendSysEx(options_.output, message);
+    return sendError == MidiError::None;
+  };
+  link.progressed = [&](const TransferEngine::Step& step, std::size_t bytes) {
+    restartTimeout();
+    if (step.kind == TransferEngine::Step::Kind::StartSending) {
+      report.readyReceived = true;
+      if (observer.started) {
+        observer.started(report.blockCount, bytesTotal);
+      }
+      return;
+    }
+    report.blocksSent = engine.blocksSent();
+    bytesSent += static_cast<std::int64_t>(bytes);
+    if (observer.blockSent) {
+      observer.blockSent(report.blocksSent, bytesSent);
+    }
+  };
+
+  restartTimeout();
+  const DriveResult driven = DriveTransfer(engine, announce, link);
+  if (driven != DriveResult::Completed && inbox_.interrupted()) {
+    return finish(Result::Interrupted);  // a send cut short by a stalled server
   }
+  switch (driven) {
+    case DriveResult::Completed:
+      return finish(Result::Completed);
+    case DriveResult::AnnounceFailed:
+      return finish(Result::AnnounceFailed, sendError);
+    case DriveResult::BlockSendFailed:
+      return finish(Result::BlockSendFailed, sendError);
+    case DriveResult::Stopped:
+      break;
+  }
+  return finish(stopped);
 }
 
 std::string DescribeTransferReport(const TransferRunner::Report& report,
@@ -186,18 +188,12 @@ std::string DescribeTransferReport(const TransferRunner::Report& report,
              " failed: " + Describe(report.midiError) + "; transfer stopped";
     case TransferRunner::Result::Timeout: {
       const std::string limit = options.timeout ? Seconds(*options.timeout) : "the timeout";
-      // The protocol cannot resend: MIDI lost in a missed cycle stalls the transfer.
-      const std::string xruns =
-          report.xruns == 0 ? ""
-                            : "; JACK reported " + std::to_string(report.xruns) +
-                                  " xruns during the transfer: MIDI may have been lost; try "
-                                  "again, with a larger period, or over the ALSA sequencer";
       if (!report.readyReceived) {
         return "no ready note from the device on " + Quoted(options.input) + " within " + limit +
-               " after the announce" + xruns;
+               " after the announce";
       }
       return "the device stopped asking for blocks: no request on " + Quoted(options.input) +
-             " within " + limit + " " + progress + xruns;
+             " within " + limit + " " + progress;
     }
     case TransferRunner::Result::PortGone:
       return "MIDI port \"" + report.gonePort + "\" went away " + where + "; transfer stopped";

@@ -1,8 +1,9 @@
 #pragma once
 
-// One live transfer from the command line: opens the input, announces, and lets the handshake
-// engine pace the blocks, each sent on its own with the backend's one-shot SendSysEx. Replies
-// cross from the MIDI thread through a MidiInbox; everything else runs on the caller's thread.
+// One live transfer from the command line: opens the input and lets the transfer driver run,
+// each message sent on its own with the backend's one-shot SendSysEx, while this class owns the
+// waiting (timeout, vanished ports, interrupt). Replies cross from the MIDI thread through a
+// MidiInbox; everything else runs on the caller's thread.
 
 #include <chrono>
 #include <cstdint>

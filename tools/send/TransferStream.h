@@ -1,7 +1,7 @@
 #pragma once
 
 // The bytes of a whole transfer as they go out on the wire, announce first, produced by the
-// same handshake engine that paces a live transfer.
+// same driver and engine as a live transfer, with a device that asks for every block.
 
 #include <cstdint>
 #include <span>

@@ -10,12 +10,13 @@
 #include <string_view>
 #include <vector>
 
-#include "AtomicFile.h"
+#include "Diagnostics.h"
 #include "Hex32.h"
 #include "ImageCheck.h"
 #include "ImageFileReader.h"
 #include "ImageSummary.h"
 #include "MidiBackend.h"
+#include "OutputFile.h"
 #include "PortResolver.h"
 #include "ProgressReporter.h"
 #include "SendArguments.h"
@@ -27,14 +28,6 @@ namespace movrin {
 namespace {
 
 constexpr const char* kProgram = "movrin-send";
-
-int Exit(SendExit code) {
-  return static_cast<int>(code);
-}
-
-void PrintError(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-}
 
 // The image, or nothing after one line on stderr that names the file.
 std::optional<std::vector<std::uint8_t>> LoadImage(const std::string& name) {
@@ -76,15 +69,17 @@ int RunExport(const SendArguments& args) {
     return Exit(SendExit::BadInput);
   }
   const std::vector<std::uint8_t> stream = TransferStream(*image);
-  const WriteFileResult written = WriteFileAtomically(args.exportPath, stream);
+  // Checked before writing: a file replaced by rename is no longer the one stdout goes to.
+  std::FILE* const summaryTo = IsStandardOutput(args.exportPath) ? stderr : stdout;
+  const WriteFileResult written = WriteOutputFile(args.exportPath, stream, args.image);
   if (!written.ok) {
-    PrintError("cannot write \"" + args.exportPath + "\": " + written.detail);
+    PrintError(written.error);
     return Exit(SendExit::BadInput);
   }
   const ImageSummary summary = SummarizeImage(*image);
-  std::printf("wrote %zu bytes to %s: announce of %lld blocks, then blocks 0 to %lld\n",
-              stream.size(), args.exportPath.c_str(), static_cast<long long>(summary.blockCount),
-              static_cast<long long>(summary.blockCount - 1));
+  std::fprintf(summaryTo, "wrote %zu bytes to %s: announce of %lld blocks, then blocks 0 to %lld\n",
+               stream.size(), args.exportPath.c_str(), static_cast<long long>(summary.blockCount),
+               static_cast<long long>(summary.blockCount - 1));
   return Exit(SendExit::Ok);
 }
 
@@ -186,6 +181,7 @@ int RunSend(const SendArguments& args) {
 }
 
 int Main(int argc, char** argv) {
+  SetProgramName(kProgram);
   std::vector<std::string_view> args(argv + 1, argv + argc);
   const SendArgumentsResult parsed = ParseSendArguments(args);
   if (!parsed.arguments) {

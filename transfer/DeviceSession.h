@@ -19,13 +19,13 @@ namespace movrin {
 class DeviceSession {
  public:
   struct Options {
-    bool duplicateReady = false;              // the ready note twice
-    bool earlyRequest = false;                // a request note before the ready note
-    std::optional<std::int64_t> silentAfter;  // no reply at all once this block arrived
-    std::optional<std::int64_t> closeAfter;   // ask for the ports to be closed after this block
-    bool noise = false;                       // stray messages before every reply
+    bool duplicateReady = false;                // the ready note twice
+    bool earlyRequest = false;                  // a request note before the ready note
+    std::optional<std::int64_t> silentAfter{};  // no reply at all once this block arrived
+    std::optional<std::int64_t> closeAfter{};   // ask for the ports to be closed after this block
+    bool noise = false;                         // stray messages before every reply
     std::uint32_t seed = 1;
-    std::optional<std::vector<std::uint8_t>> expected;  // the image that should arrive
+    std::optional<std::vector<std::uint8_t>> expected{};  // the image that should arrive
   };
 
   enum class State { Idle, Receiving, Silent, Closed };
