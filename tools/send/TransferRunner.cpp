@@ -188,12 +188,17 @@ std::string DescribeTransferReport(const TransferRunner::Report& report,
              " failed: " + Describe(report.midiError) + "; transfer stopped";
     case TransferRunner::Result::Timeout: {
       const std::string limit = options.timeout ? Seconds(*options.timeout) : "the timeout";
+      const std::string xruns =
+          report.xruns == 0 ? ""
+                            : "; JACK reported " + std::to_string(report.xruns) +
+                                  " xruns during the transfer: MIDI may have been lost; try "
+                                  "again, with a larger period, or over the ALSA sequencer";
       if (!report.readyReceived) {
         return "no ready note from the device on " + Quoted(options.input) + " within " + limit +
-               " after the announce";
+               " after the announce" + xruns;
       }
       return "the device stopped asking for blocks: no request on " + Quoted(options.input) +
-             " within " + limit + " " + progress;
+             " within " + limit + " " + progress + xruns;
     }
     case TransferRunner::Result::PortGone:
       return "MIDI port \"" + report.gonePort + "\" went away " + where + "; transfer stopped";
