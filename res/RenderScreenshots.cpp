@@ -1,15 +1,17 @@
 // Renders the pictures in docs/: the main window as it opens (window.png), its progress bar
 // at 40 percent (progress-40.png), and the window in the middle of a transfer
-// (window-transfer.png). Run by scripts/render-screenshots on the offscreen platform; built
-// with the tests, whose scripted message boxes it uses.
-// Usage: render-screenshots OUTPUT_DIR
+// (window-transfer.png) and once the device has gone quiet there (window-waiting.png). Run by
+// scripts/render-screenshots on the offscreen platform; built with the tests, whose scripted
+// message boxes it uses. Usage: render-screenshots OUTPUT_DIR
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 
 #include "AppIcon.h"
@@ -100,5 +102,20 @@ int main(int argc, char** argv) {
     midi.Deliver(note);
     QApplication::processEvents();
   }
-  return Save(dlg.grab(), out, "window-transfer.png") ? 0 : 1;
+  if (!Save(dlg.grab(), out, "window-transfer.png")) {
+    return 1;
+  }
+
+  // The same transfer once the device has stayed silent: the waiting hint above the bar.
+  auto* silence = dlg.findChild<QTimer*>(QStringLiteral("IDT_SILENCE"));
+  auto* hint = dlg.findChild<QLabel*>(QStringLiteral("IDC_HINT"));
+  if (silence == nullptr || hint == nullptr) {
+    std::fprintf(stderr, "the main window has no silence timer or hint line\n");
+    return 1;
+  }
+  silence->start(0);
+  while (!hint->isVisible()) {
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return Save(dlg.grab(), out, "window-waiting.png") ? 0 : 1;
 }
