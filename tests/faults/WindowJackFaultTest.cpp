@@ -44,7 +44,7 @@ namespace {
 constexpr int kWatchdogMs = 30000;
 
 // MOVRIN_TEST_MIDI_API=ALSA runs the long run on the sequencer (tests/alsa, in a VM);
-// MOVRIN_TEST_TRANSFERS shortens it (there, and under ThreadSanitizer).
+// MOVRIN_TEST_TRANSFERS shortens it.
 bool OnAlsa() {
   const char* api = std::getenv("MOVRIN_TEST_MIDI_API");
   return api != nullptr && std::string(api) == "ALSA";
