@@ -43,15 +43,6 @@ InMemoryMidiBackend::~InMemoryMidiBackend() {
   }
 }
 
-MidiPortInfo InMemoryMidiBackend::DefaultOutput() {
-  for (const MidiPortInfo& port : outputs_) {
-    if (!IsThroughPort(port.name)) {
-      return port;
-    }
-  }
-  return {};
-}
-
 OpenInputResult InMemoryMidiBackend::OpenInput(const MidiPortInfo& port,
                                                ShortMessageHandler handler) {
   if (openFailure_ != MidiError::None) {

@@ -27,7 +27,6 @@ class InMemoryMidiBackend final : public MidiBackend {
   [[nodiscard]] std::string ApiName() const override { return "memory"; }
   [[nodiscard]] std::vector<MidiPortInfo> ListOutputs() override { return outputs_; }
   [[nodiscard]] std::vector<MidiPortInfo> ListInputs() override { return inputs_; }
-  [[nodiscard]] MidiPortInfo DefaultOutput() override;
   [[nodiscard]] OpenInputResult OpenInput(const MidiPortInfo& port,
                                           ShortMessageHandler handler) override;
   [[nodiscard]] MidiError SendSysEx(const MidiPortInfo& port,

@@ -53,4 +53,13 @@ bool IsThroughPort(const std::string& name) {
   return it != name.end();
 }
 
+MidiPortInfo MidiBackend::DefaultOutput() {
+  for (MidiPortInfo& port : ListOutputs()) {
+    if (!IsThroughPort(port.name)) {
+      return port;
+    }
+  }
+  return {};
+}
+
 }  // namespace movrin

@@ -1,8 +1,9 @@
 #pragma once
 
-// The program's whole use of the system's MIDI services, behind one small interface. Nothing
-// above this folder includes an RtMidi, ALSA or JACK header. "No ports" is a normal state:
-// a backend always exists, and its lists may simply be empty.
+// The program's whole use of the system's MIDI services, behind one small interface, with one
+// back end per MIDI system in midi/ that only the factory below knows (the build keeps that
+// folder and the RtMidi, ALSA and JACK headers from everything else). "No ports" is a normal
+// state: a backend always exists, and its lists may simply be empty.
 
 #include <cstdint>
 #include <functional>
@@ -86,13 +87,16 @@ class MidiBackend {
   // "ALSA", "JACK", "none" or "memory": shown in lists and messages.
   [[nodiscard]] virtual std::string ApiName() const = 0;
 
+  // False for the backend that stands in when no MIDI system could be reached.
+  [[nodiscard]] virtual bool HasSystem() const { return true; }
+
   // Ports in a stable order; a port of our own client is not listed.
   [[nodiscard]] virtual std::vector<MidiPortInfo> ListOutputs() = 0;
   [[nodiscard]] virtual std::vector<MidiPortInfo> ListInputs() = 0;
 
   // The port that stands for "the system's default route" (first output that is not a through
   // port); empty name when there is none.
-  [[nodiscard]] virtual MidiPortInfo DefaultOutput() = 0;
+  [[nodiscard]] virtual MidiPortInfo DefaultOutput();
 
   [[nodiscard]] virtual OpenInputResult OpenInput(const MidiPortInfo& port,
                                                   ShortMessageHandler handler) = 0;
@@ -116,8 +120,22 @@ class MidiBackend {
   [[nodiscard]] virtual std::uint64_t XrunCount() const { return 0; }
 };
 
-// The system's MIDI: the ALSA sequencer when it is there, else JACK, else a backend with no
-// ports. Never prints; never throws.
+enum class MidiSystem { Alsa, Jack };
+
+struct MidiBackendOptions {
+  // On JACK the SysEx send port stays connected between sends (the default): registering a port
+  // per message reorders the whole graph each time, which makes each send about five times
+  // slower and, on a loaded machine, loses messages. Off: one port per message, as on ALSA.
+  bool keepJackOutputOpen = true;
+};
+
+// The system's MIDI: the ALSA sequencer when it is there, else a running JACK server, else a
+// backend with no ports (HasSystem() false). Never prints; never throws.
 [[nodiscard]] std::unique_ptr<MidiBackend> CreateSystemMidiBackend(const std::string& clientName);
+
+// One MIDI system only, or the backend with no ports when that system is not there.
+[[nodiscard]] std::unique_ptr<MidiBackend> CreateMidiBackend(const std::string& clientName,
+                                                             MidiSystem system,
+                                                             MidiBackendOptions options = {});
 
 }  // namespace movrin

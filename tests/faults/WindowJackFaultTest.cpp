@@ -26,7 +26,7 @@
 
 #include "CLabelledProgressCtrl.h"
 #include "CUpdaterDlg.h"
-#include "RtMidiBackend.h"
+#include "MidiBackend.h"
 #include "ScriptedMessageBoxes.h"
 #include "Strings.h"
 #include "WindowFixture.h"
@@ -104,8 +104,7 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
     ASSERT_TRUE(QTest::qWaitFor([&] { return Output().contains("ready"); }, kWatchdogMs))
         << Output().toStdString();
     WriteImage(MakeImage(1));
-    midi_ = RtMidiBackend::Create("faults-window",
-                                  OnAlsa() ? RtMidiBackend::Api::Alsa : RtMidiBackend::Api::Jack);
+    midi_ = CreateMidiBackend("faults-window", OnAlsa() ? MidiSystem::Alsa : MidiSystem::Jack);
     ASSERT_EQ(midi_->ApiName(), OnAlsa() ? "ALSA" : "JACK");
     dlg_ = std::make_unique<CUpdaterDlg>(*midi_, boxes_);
     dlg_->show();

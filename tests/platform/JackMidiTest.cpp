@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "MidiBackend.h"
 #include "MidiInbox.h"
-#include "RtMidiBackend.h"
 
 namespace movrin {
 
@@ -30,8 +30,9 @@ std::string Unique(const std::string& stem) {
   return "movrin-" + stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
-std::unique_ptr<RtMidiBackend> JackBackend(const std::string& client) {
-  auto backend = RtMidiBackend::Create(client, RtMidiBackend::Api::Jack);
+std::unique_ptr<MidiBackend> JackBackend(const std::string& client,
+                                         MidiBackendOptions options = {}) {
+  auto backend = CreateMidiBackend(client, MidiSystem::Jack, options);
   EXPECT_EQ(backend->ApiName(), "JACK") << "is JACK_DEFAULT_SERVER set by the fixture?";
   return backend;
 }
@@ -61,7 +62,7 @@ struct Device {
     output = std::move(out.port);
   }
 
-  std::unique_ptr<RtMidiBackend> backend;
+  std::unique_ptr<MidiBackend> backend;
   MidiPortInfo port;    // its input, as the host sees it
   MidiPortInfo source;  // its output
   RawInbox received;
@@ -77,8 +78,7 @@ class JackSysEx : public ::testing::TestWithParam<bool> {};
 // and nothing older. Several rounds, because the close races the sender's return.
 TEST_P(JackSysEx, ArriveWholeAndCountAsSentUntilThePeerCloses) {
   const std::string client = Unique("dev");
-  auto host = JackBackend(Unique("host"));
-  host->KeepJackOutputOpen(GetParam());
+  auto host = JackBackend(Unique("host"), {.keepJackOutputOpen = GetParam()});
   for (std::uint8_t round = 0; round < 8; ++round) {
     Device device(client);
     ASSERT_EQ(host->SendSysEx(device.port, SysEx(14, round)), MidiError::None);

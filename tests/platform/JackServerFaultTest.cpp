@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "MidiBackend.h"
 #include "MidiInbox.h"
-#include "RtMidiBackend.h"
 #include "TransferRunner.h"
 
 #ifndef MOVRIN_JACK_SCRIPT
@@ -70,14 +70,14 @@ bool ClosesWithoutTheServer(std::function<void()> close) {
 }
 
 TEST_F(JackServerFault, StalledServerGivesDrainTimeoutNeverALateBlockAndLetsPortsClose) {
-  auto device = RtMidiBackend::Create("movrin-fault-dev", RtMidiBackend::Api::Jack);
+  auto device = CreateMidiBackend("movrin-fault-dev", MidiSystem::Jack);
   ASSERT_EQ(device->ApiName(), "JACK");
   RawInbox received;
   auto in = device->OpenVirtualInput("in", [&](std::span<const std::uint8_t> m) {
     received.Push({m.begin(), m.end()});
   });
   ASSERT_EQ(in.error, MidiError::None);
-  auto host = RtMidiBackend::Create("movrin-fault-host", RtMidiBackend::Api::Jack);
+  auto host = CreateMidiBackend("movrin-fault-host", MidiSystem::Jack);
   const MidiPortInfo port{"movrin-fault-dev:in"};
   ASSERT_EQ(host->SendSysEx(port, Block(1)), MidiError::None);
   ASSERT_EQ(received.WaitPop(kWatchdog), Block(1));
@@ -102,7 +102,7 @@ TEST_F(JackServerFault, StalledServerGivesDrainTimeoutNeverALateBlockAndLetsPort
 // The server falls behind once the announce is out (stopped for a moment, as a loaded machine
 // would hold it up) and the device never answers: the timeout names the xruns.
 TEST_F(JackServerFault, TimeoutAfterXrunsSaysMidiMayHaveBeenLost) {
-  auto device = RtMidiBackend::Create("movrin-fault-dev", RtMidiBackend::Api::Jack);
+  auto device = CreateMidiBackend("movrin-fault-dev", MidiSystem::Jack);
   auto in = device->OpenVirtualInput("in", [this](std::span<const std::uint8_t>) {
     kill(serverPid_, SIGSTOP);
     std::this_thread::sleep_for(milliseconds{200});
@@ -110,7 +110,7 @@ TEST_F(JackServerFault, TimeoutAfterXrunsSaysMidiMayHaveBeenLost) {
   });
   auto out = device->OpenVirtualOutput("out");
   ASSERT_EQ(out.error, MidiError::None);
-  auto host = RtMidiBackend::Create("movrin-fault-host", RtMidiBackend::Api::Jack);
+  auto host = CreateMidiBackend("movrin-fault-host", MidiSystem::Jack);
   EXPECT_EQ(host->XrunCount(), 0u);
   TransferRunner::Options options;
   options.output = {"movrin-fault-dev:in"};

@@ -37,7 +37,7 @@ VirtualDevice::VirtualDevice(const DeviceArguments& args, DeviceSession::Options
 
 int VirtualDevice::Run() {
   backend_ = CreateSystemMidiBackend(args_.name);
-  if (backend_->ApiName() == "none") {
+  if (!backend_->HasSystem()) {
     PrintError("no MIDI system could be reached (neither ALSA nor JACK)");
     return Exit(DeviceExit::MidiFailed);
   }

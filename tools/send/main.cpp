@@ -95,9 +95,8 @@ void PrintPorts(const char* title, const std::vector<MidiPortInfo>& ports) {
 
 int RunList() {
   const auto backend = CreateSystemMidiBackend(kProgram);
-  const std::string api = backend->ApiName();
-  std::printf("MIDI API: %s%s\n", api.c_str(),
-              api == "none" ? " (no MIDI system could be reached)" : "");
+  std::printf("MIDI API: %s%s\n", backend->ApiName().c_str(),
+              backend->HasSystem() ? "" : " (no MIDI system could be reached)");
   PrintPorts("Output ports (--out)", backend->ListOutputs());
   PrintPorts("Input ports (--in)", backend->ListInputs());
   return Exit(SendExit::Ok);
@@ -109,7 +108,7 @@ int RunSend(const SendArguments& args) {
     return Exit(SendExit::BadInput);
   }
   const auto backend = CreateSystemMidiBackend(kProgram);
-  if (backend->ApiName() == "none") {
+  if (!backend->HasSystem()) {
     PrintError("no MIDI system could be reached (neither ALSA nor JACK)");
     return Exit(SendExit::BadInput);
   }

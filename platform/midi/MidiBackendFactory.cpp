@@ -1,0 +1,59 @@
+// The one place that knows which MIDI systems there are. Another system (WinMM, CoreMIDI) is a
+// back end of its own - a file pair with a static Create that returns null when the system is
+// not there - plus its row in kSystems (and its include) below and its file in
+// platform/CMakeLists.txt; a MidiSystem value only if callers are to ask for it by name.
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "AlsaBackend.h"
+#include "JackBackend.h"
+#include "MidiBackend.h"
+#include "NullBackend.h"
+
+namespace movrin {
+
+namespace {
+
+struct System {
+  MidiSystem id;
+  std::unique_ptr<MidiBackend> (*create)(const std::string&, const MidiBackendOptions&);
+};
+
+// In the order they are tried.
+constexpr System kSystems[] = {
+    {MidiSystem::Alsa, &AlsaBackend::Create},
+    {MidiSystem::Jack, &JackBackend::Create},
+};
+
+// The first system there is, of all or of `only`; the backend with no ports when there is none.
+std::unique_ptr<MidiBackend> FirstReachable(const std::string& clientName,
+                                            std::optional<MidiSystem> only,
+                                            const MidiBackendOptions& options) {
+  try {
+    for (const System& system : kSystems) {
+      if (!only || system.id == *only) {
+        if (auto backend = system.create(clientName, options)) {
+          return backend;
+        }
+      }
+    }
+  } catch (const std::exception&) {  // a system that throws counts as not there
+  }
+  return std::make_unique<NullBackend>();
+}
+
+}  // namespace
+
+std::unique_ptr<MidiBackend> CreateSystemMidiBackend(const std::string& clientName) {
+  return FirstReachable(clientName, std::nullopt, {});
+}
+
+std::unique_ptr<MidiBackend> CreateMidiBackend(const std::string& clientName, MidiSystem system,
+                                               MidiBackendOptions options) {
+  return FirstReachable(clientName, system, options);
+}
+
+}  // namespace movrin
