@@ -1,7 +1,7 @@
 // The one place that knows which MIDI systems there are. Another system (WinMM, CoreMIDI) is a
-// back end of its own - a file pair with a static Create that returns null when the system is
-// not there - plus its row in kSystems (and its include) below and its file in
-// platform/CMakeLists.txt; a MidiSystem value only if callers are to ask for it by name.
+// back end of its own: a file pair with a static Create that returns null when the system is
+// not there, its row in kSystems below (with its include and a MidiSystem value), and its file
+// in platform/CMakeLists.txt.
 
 #include <exception>
 #include <memory>
