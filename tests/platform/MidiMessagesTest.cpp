@@ -176,6 +176,7 @@ TEST(NoMidiSystem, BackendHasNoPortsFailsCleanlyAndPrintsNothing) {
   ::testing::internal::CaptureStderr();
   auto backend = CreateSystemMidiBackend("movrin-quiet");
   EXPECT_EQ(backend->ApiName(), "none");
+  EXPECT_FALSE(backend->HasSystem());
   EXPECT_TRUE(backend->ListOutputs().empty() && backend->ListInputs().empty());
   EXPECT_EQ(backend->DefaultOutput().name, "");
   EXPECT_EQ(backend->SendSysEx({"some:port"}, Bytes{0xF0, 0x7E, 0xF7}), MidiError::Unavailable);
