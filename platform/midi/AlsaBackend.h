@@ -4,7 +4,10 @@
 // ALSA output runs SysEx through a byte-stream parser that splits it). Call it from one thread;
 // input handlers run on RtMidi's thread.
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
