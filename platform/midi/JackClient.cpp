@@ -35,6 +35,22 @@ constexpr milliseconds kPollInterval{1};
 // No cycle for this long while a client of ours is active: the server has stalled.
 constexpr milliseconds kSilentServer{1000};
 
+// A running server refuses a new client (JackServerError) while it tells the others of it and
+// one of them has just closed its socket: asked again a moment later, it takes the client.
+constexpr int kRefusedTries = 5;
+constexpr milliseconds kRefusedPause{20};
+
+jack_client_t* OpenRefusedAgain(const std::string& name) {
+  for (int attempt = 1;; ++attempt) {
+    jack_status_t status{};
+    jack_client_t* raw = jack_client_open(name.c_str(), JackNoStartServer, &status);
+    if (raw != nullptr || (status & JackServerError) == 0 || attempt == kRefusedTries) {
+      return raw;
+    }
+    std::this_thread::sleep_for(kRefusedPause);
+  }
+}
+
 std::atomic<int> leftBehind{0};
 std::atomic<int> activeCycles{0};
 std::atomic<Clock::rep> lastCycle{0};
@@ -85,8 +101,7 @@ JackClient::Opened JackClient::Open(const std::string& name, const std::string& 
                                     std::shared_ptr<JackCycle> cycle) {
   SilenceLibrary();
   auto opened = Bounded<Opened>(kOpenLimit, [=]() -> Opened {
-    jack_status_t status{};
-    jack_client_t* raw = jack_client_open(name.c_str(), JackNoStartServer, &status);
+    jack_client_t* raw = OpenRefusedAgain(name);
     if (raw == nullptr) {
       return {nullptr, MidiError::Unavailable};
     }
