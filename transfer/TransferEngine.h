@@ -1,14 +1,13 @@
 #pragma once
 
-// The handshake that paces a transfer, kept free of ports and widgets so that the window, the
-// command-line sender and the tests all run the same rules. The caller does the sending: the
-// engine says what to send and is told whether it went out.
+// The handshake that paces a transfer, kept free of ports and widgets. TransferDriver runs it
+// for every caller: the engine says what to send and is told whether it went out.
 //
 //   Begin -> announce -> ready note -> (request note -> block) x N -> completed
 //
-// Only the whole 32-bit values ReadyNote and NextNote count. A failed send ends the transfer,
-// and a block is never handed out twice, also when replies arrive while the caller is still
-// busy with the previous one.
+// Only the whole 32-bit values ReadyNote and NextNote count. A failed send ends the transfer.
+// One message is out at a time: no block is handed out before the announce or the previous
+// block was reported, so none goes out twice when replies arrive while the caller is busy.
 
 #include <cstdint>
 #include <span>
@@ -32,10 +31,11 @@ class TransferEngine {
     enum class Kind {
       Ignore,        // nothing to do
       StartSending,  // the ready note came: show progress over BlockCount() blocks
-      SendBlock,     // send BuildBlock(blockIndex), then report with BlockResult
+      SendBlock,     // send `message`, block `blockIndex`, then report with BlockResult
     };
     Kind kind = Kind::Ignore;
     std::int64_t blockIndex = -1;
+    std::vector<std::uint8_t> message;  // the whole block message, for SendBlock
   };
 
   // Packs the image and returns the announce message; the image must pass CheckImageLength,
@@ -47,9 +47,6 @@ class TransferEngine {
 
   // Feeds one short message from the device.
   [[nodiscard]] Step OnShortMessage(std::uint32_t message);
-
-  // The block message for an index handed out by a SendBlock step.
-  [[nodiscard]] std::vector<std::uint8_t> BuildBlock(std::int64_t index) const;
 
   // Whether the block handed out last went out. After the last block the state is Completed
   // and the packed image is released; after a failure the state is Failed.
@@ -69,6 +66,7 @@ class TransferEngine {
   [[nodiscard]] std::span<const std::uint8_t> packed() const { return packed_; }
 
  private:
+  [[nodiscard]] std::vector<std::uint8_t> BuildBlock(std::int64_t index) const;
   void Release();
 
   std::vector<std::uint8_t> packed_;
@@ -76,6 +74,7 @@ class TransferEngine {
   State state_ = State::Idle;
   std::int64_t blocksSent_ = 0;
   std::int64_t inFlight_ = -1;
+  bool announcing_ = false;  // the announce is out but not yet reported
 };
 
 }  // namespace movrin
