@@ -74,7 +74,7 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
     return report;
   }
   auto finish = [&](Result result, MidiError error = MidiError::None) {
-    (void)driver.Abort();
+    driver.Abort();
     input.port.reset();
     report.result = result;
     report.midiError = error;
