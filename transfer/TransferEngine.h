@@ -62,7 +62,6 @@ class TransferEngine {
   [[nodiscard]] const BlockPlan& plan() const { return plan_; }
   [[nodiscard]] std::int64_t blockCount() const { return plan_.blockCount; }
   [[nodiscard]] std::int64_t blocksSent() const { return blocksSent_; }
-  [[nodiscard]] bool blockInFlight() const { return inFlight_ >= 0; }
   [[nodiscard]] std::span<const std::uint8_t> packed() const { return packed_; }
 
  private:
