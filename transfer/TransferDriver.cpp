@@ -3,6 +3,12 @@
 #include <utility>
 
 namespace movrin {
+namespace {
+
+// More than a device says while one block goes out; beyond it is noise and is dropped.
+constexpr std::size_t kMostHeld = 256;
+
+}  // namespace
 
 using Action = TransferDriver::Action;
 using Kind = Action::Kind;
@@ -29,6 +35,7 @@ Action TransferDriver::Waiting(Kind kind) {
 
 Action TransferDriver::Begin(std::span<const std::uint8_t> image) {
   pending_ = Pending::None;
+  held_.clear();
   std::vector<std::uint8_t> announce = engine_.Begin(image);
   if (announce.empty()) {
     return Make(Kind::InvalidImage);
@@ -59,6 +66,12 @@ Action TransferDriver::OnSent(bool sent) {
 }
 
 Action TransferDriver::OnShortMessage(std::uint32_t message) {
+  if (pending_ != Pending::None) {
+    if (held_.size() < kMostHeld) {
+      held_.push_back(message);
+    }
+    return {};
+  }
   TransferEngine::Step step = engine_.OnShortMessage(message);
   switch (step.kind) {
     case TransferEngine::Step::Kind::Ignore:
@@ -77,6 +90,18 @@ Action TransferDriver::OnShortMessage(std::uint32_t message) {
   return action;
 }
 
+Action TransferDriver::TakeHeld() {
+  while (pending_ == Pending::None && !held_.empty()) {
+    const std::uint32_t message = held_.front();
+    held_.pop_front();
+    Action action = OnShortMessage(message);
+    if (action.kind != Kind::None) {
+      return action;
+    }
+  }
+  return {};
+}
+
 Action TransferDriver::OnTick() {
   const std::optional<TimePoint> deadline = Deadline();
   if (!deadline || clock_() < *deadline) {
@@ -88,6 +113,7 @@ Action TransferDriver::OnTick() {
 
 Action TransferDriver::Abort() {
   pending_ = Pending::None;
+  held_.clear();
   engine_.Abort();
   return Make(Kind::Aborted);
 }
@@ -111,6 +137,9 @@ Action DriveTransfer(TransferDriver& driver, Action first, const TransferLink& l
     }
     if (action.Ends()) {
       return action;
+    }
+    if ((action = driver.TakeHeld()).kind != Kind::None) {
+      continue;
     }
     if (const std::optional<std::uint32_t> message = link.receive(driver.Deadline())) {
       action = driver.OnShortMessage(*message);

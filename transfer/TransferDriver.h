@@ -8,10 +8,12 @@
 // The device's silence is measured here, on the clock given at construction: the wait starts
 // once the announce went out and starts afresh at the ready note and once each requested block
 // went out. Notes that do not count never extend it, and no wait runs while a send is under
-// way. One send at a time: a note that arrives before the last send reported is not counted.
+// way. One message is out at a time: what the device says meanwhile is held, and handled in the
+// order it came once the send reported (TakeHeld), as a queue of window messages would be.
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <span>
@@ -65,7 +67,11 @@ class TransferDriver {
   [[nodiscard]] Action Begin(std::span<const std::uint8_t> image);
   // Whether the message of the last Send action went out.
   [[nodiscard]] Action OnSent(bool sent);
+  // While a send is under way the message is only held, and the result is None.
   [[nodiscard]] Action OnShortMessage(std::uint32_t message);
+  // Once the send reported: the action for the held messages, up to the first that counts;
+  // None when none is left. Call until None.
+  [[nodiscard]] Action TakeHeld();
   // TimedOut once the wait for the device has passed the timeout, else None.
   [[nodiscard]] Action OnTick();
   // Drops a running transfer; nothing more will be asked for.
@@ -93,6 +99,7 @@ class TransferDriver {
   std::int64_t pendingBlock_ = -1;
   std::size_t pendingBytes_ = 0;
   TimePoint deadline_{};
+  std::deque<std::uint32_t> held_;
 };
 
 // A transfer driven to its end by a caller that waits on its own: sends with `send`, waits with

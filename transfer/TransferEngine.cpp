@@ -10,7 +10,6 @@ std::vector<std::uint8_t> TransferEngine::Begin(std::span<const std::uint8_t> im
   Release();
   blocksSent_ = 0;
   inFlight_ = -1;
-  announcing_ = false;
   if (CheckImageLength(image.size()) != ImageCheck::Ok) {
     plan_ = BlockPlan{};
     state_ = State::Failed;
@@ -19,12 +18,10 @@ std::vector<std::uint8_t> TransferEngine::Begin(std::span<const std::uint8_t> im
   packed_ = PackImage(image);
   plan_ = MakeBlockPlan(static_cast<std::int64_t>(packed_.size()));
   state_ = State::WaitingForReady;
-  announcing_ = true;
   return AnnounceMessage(static_cast<std::int32_t>(plan_.blockCount));
 }
 
 void TransferEngine::AnnounceResult(bool sent) {
-  announcing_ = false;
   if (!sent && running()) {
     state_ = State::Failed;
     Release();
@@ -37,7 +34,7 @@ TransferEngine::Step TransferEngine::OnShortMessage(std::uint32_t message) {
     blocksSent_ = 0;
     return {Step::Kind::StartSending, -1, {}};
   }
-  if (message == NextNote && state_ == State::Sending && inFlight_ < 0 && !announcing_ &&
+  if (message == NextNote && state_ == State::Sending && inFlight_ < 0 &&
       blocksSent_ < plan_.blockCount) {
     inFlight_ = blocksSent_;
     return {Step::Kind::SendBlock, inFlight_, BuildBlock(inFlight_)};
@@ -75,7 +72,6 @@ void TransferEngine::Abort() {
     state_ = State::Idle;
   }
   inFlight_ = -1;
-  announcing_ = false;
   Release();
 }
 

@@ -5,9 +5,9 @@
 //
 //   Begin -> announce -> ready note -> (request note -> block) x N -> completed
 //
-// Only the whole 32-bit values ReadyNote and NextNote count. A failed send ends the transfer.
-// One message is out at a time: no block is handed out before the announce or the previous
-// block was reported, so none goes out twice when replies arrive while the caller is busy.
+// Only the whole 32-bit values ReadyNote and NextNote count. A failed send ends the transfer,
+// and a block is never handed out twice, also when replies arrive while the caller is still
+// busy with the previous one.
 
 #include <cstdint>
 #include <span>
@@ -73,7 +73,6 @@ class TransferEngine {
   State state_ = State::Idle;
   std::int64_t blocksSent_ = 0;
   std::int64_t inFlight_ = -1;
-  bool announcing_ = false;  // the announce is out but not yet reported
 };
 
 }  // namespace movrin

@@ -106,6 +106,7 @@ class CUpdaterDlg : public QDialog {
   long OnMidiInData(quintptr wParam, std::uint32_t lParam);
   void SendAnnounce(std::span<const std::uint8_t> announce);
   void SendBlock(std::span<const std::uint8_t> block);
+  void SendDone(bool sent);
   void Act(const movrin::TransferDriver::Action& action);
   void ShowTransferStopped();
   // The end of a transfer, however it ended: the port choices are the user's again.

@@ -53,20 +53,24 @@ void CUpdaterDlg::OnSend() {
 }
 
 void CUpdaterDlg::SendAnnounce(std::span<const std::uint8_t> announce) {
-  SendSysEx(announce, Utf8(text::kAnnounceCaption),
-            [this](bool sent) { Act(m_driver.OnSent(sent)); });
+  SendSysEx(announce, Utf8(text::kAnnounceCaption), [this](bool sent) { SendDone(sent); });
 }
 
 void CUpdaterDlg::SendBlock(std::span<const std::uint8_t> block) {
-  SendSysEx(block, Utf8(text::kBlockCaption), [this](bool sent) { Act(m_driver.OnSent(sent)); });
+  SendSysEx(block, Utf8(text::kBlockCaption), [this](bool sent) { SendDone(sent); });
+}
+
+void CUpdaterDlg::SendDone(bool sent) {
+  Act(m_driver.OnSent(sent));
+  // The device's replies that came while the message was under way, in the order they came.
+  for (auto held = m_driver.TakeHeld(); held.kind != movrin::TransferDriver::Action::Kind::None;
+       held = m_driver.TakeHeld()) {
+    Act(held);
+  }
 }
 
 long CUpdaterDlg::OnMidiInData(quintptr /*wParam*/, std::uint32_t lParam) {
-  const movrin::TransferDriver::Action action = m_driver.OnShortMessage(lParam);
-  if (action.kind != movrin::TransferDriver::Action::Kind::None) {
-    ClearSilenceHint();
-  }
-  Act(action);
+  Act(m_driver.OnShortMessage(lParam));
   return 0;
 }
 
@@ -78,12 +82,14 @@ void CUpdaterDlg::Act(const movrin::TransferDriver::Action& action) {
       SendAnnounce(action.message);
       break;
     case Kind::SendBlock:
+      ClearSilenceHint();  // the device spoke
       SendBlock(action.message);
       break;
     case Kind::Announced:
       m_nXrunsAtAnnounce = m_midi.XrunCount();
       break;
     case Kind::Started:
+      ClearSilenceHint();
       m_status->hide();
       m_progress->show();
       m_progress->SetRange(0, ToInt(action.blockCount));

@@ -1,7 +1,8 @@
-// The transfer driver fed arbitrary sequences of device messages, send outcomes, passing time and
-// aborts. Whatever comes, one message is out at a time, blocks go out in order and never twice,
-// the transfer completes only after exactly every block, it times out exactly when the device
-// stayed silent for the whole timeout (noise never extends it), and nothing goes out after an end.
+// The transfer driver fed arbitrary sequences of device messages, send outcomes, passing time,
+// takes of what was held and aborts. Whatever comes, one message is out at a time, blocks go out in
+// order and never twice, the transfer completes only after exactly every block, it times out
+// exactly when the device stayed silent for the whole timeout (noise never extends it), and nothing
+// goes out after an end.
 
 #include <chrono>
 #include <cstdint>
@@ -65,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         break;
       case 5:
-        action = op & 0x80 ? driver.Abort() : driver.OnTick();
+        action = op & 0x80 ? driver.Abort() : driver.TakeHeld();
         pending = pending && action.kind != Kind::Aborted;
         break;
     }

@@ -72,9 +72,9 @@ TEST(TransferDriver, SendsEveryBlockOnceInOrderAndReportsEach) {
 // Each row is a script for a 3-block image, timeout 100 ms, on a clock that moves only when the
 // script says so. A step is what happens, '>', then the action expected. What happens: s/f the
 // last send went out/failed, R the ready note, N a request note, x notes that do not count,
-// tK K ms pass and the driver is ticked, a abort, n begin again. Actions are the letters of
-// kActions: - none, A/B send the announce/a block, a announced, S started, b block sent,
-// C completed, F/G announce/block failed, T timed out, X aborted.
+// tK K ms pass and the driver is ticked, h take what was held, a abort, n begin again. Actions are
+// the letters of kActions: - none, A/B send the announce/a block, a announced, S started, b block
+// sent, C completed, F/G announce/block failed, T timed out, X aborted.
 TEST(TransferDriver, FollowsTheHandshakeAndTimesOutOnTheInjectedClock) {
   const std::string kActions = "-ABaSbCIFGTX";
   const std::uint32_t strays[] = {
@@ -88,8 +88,8 @@ TEST(TransferDriver, FollowsTheHandshakeAndTimesOutOnTheInjectedClock) {
   const std::pair<const char*, const char*> rows[] = {
       {"whole", "s>a x>- R>S x>- N>B s>b N>B s>b N>B s>C N>- R>- t999>-"},
       {"out of phase", "s>a N>- R>S R>- N>B"},
-      {"one send at a time", "R>S N>- s>a N>B N>- s>b N>B"},
-      {"announce fails", "f>F R>- N>- t999>-"},
+      {"held while a send is out", "R>- x>- N>- s>a h>S h>B N>- s>b h>B s>b h>- N>B"},
+      {"announce fails", "R>- f>F h>- N>- t999>-"},
       {"block fails", "s>a R>S N>B f>G N>- R>- s>-"},
       {"silent before ready", "t500>- s>a t99>- t1>T R>- N>-"},
       {"noise does not extend", "s>a t60>- x>- N>- t39>- x>- t1>T"},
@@ -127,6 +127,9 @@ TEST(TransferDriver, FollowsTheHandshakeAndTimesOutOnTheInjectedClock) {
         case 't':
           now += std::chrono::milliseconds(std::stoi(step.substr(1)));
           action = driver.OnTick();
+          break;
+        case 'h':
+          action = driver.TakeHeld();
           break;
         case 'a':
           action = driver.Abort();
