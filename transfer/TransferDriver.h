@@ -36,6 +36,7 @@ class TransferDriver {
       Announced,     // the announce went out; the ready note is awaited
       Started,       // the ready note came: show progress over blockCount blocks
       BlockSent,     // block `block` went out, `bytes` long; blocksSent counts it
+      // From here on every kind ends the transfer (Ends()).
       Completed,     // the last block went out (a BlockSent that also ends the transfer)
       InvalidImage,  // empty or too large: nothing begun
       AnnounceFailed,
