@@ -32,12 +32,12 @@ TransferEngine::Step TransferEngine::OnShortMessage(std::uint32_t message) {
   if (message == ReadyNote && state_ == State::WaitingForReady) {
     state_ = State::Sending;
     blocksSent_ = 0;
-    return {Step::Kind::StartSending, -1};
+    return {Step::Kind::StartSending, -1, {}};
   }
   if (message == NextNote && state_ == State::Sending && inFlight_ < 0 &&
       blocksSent_ < plan_.blockCount) {
     inFlight_ = blocksSent_;
-    return {Step::Kind::SendBlock, inFlight_};
+    return {Step::Kind::SendBlock, inFlight_, BuildBlock(inFlight_)};
   }
   return {};
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-// The handshake that paces a transfer, kept free of ports and widgets so that the window, the
-// command-line sender and the tests all run the same rules. The caller does the sending: the
-// engine says what to send and is told whether it went out.
+// The handshake that paces a transfer, kept free of ports and widgets. TransferDriver runs it
+// for every caller: the engine says what to send and is told whether it went out.
 //
 //   Begin -> announce -> ready note -> (request note -> block) x N -> completed
 //
@@ -32,10 +31,11 @@ class TransferEngine {
     enum class Kind {
       Ignore,        // nothing to do
       StartSending,  // the ready note came: show progress over BlockCount() blocks
-      SendBlock,     // send BuildBlock(blockIndex), then report with BlockResult
+      SendBlock,     // send `message`, block `blockIndex`, then report with BlockResult
     };
     Kind kind = Kind::Ignore;
     std::int64_t blockIndex = -1;
+    std::vector<std::uint8_t> message;  // the whole block message, for SendBlock
   };
 
   // Packs the image and returns the announce message; the image must pass CheckImageLength,
@@ -47,9 +47,6 @@ class TransferEngine {
 
   // Feeds one short message from the device.
   [[nodiscard]] Step OnShortMessage(std::uint32_t message);
-
-  // The block message for an index handed out by a SendBlock step.
-  [[nodiscard]] std::vector<std::uint8_t> BuildBlock(std::int64_t index) const;
 
   // Whether the block handed out last went out. After the last block the state is Completed
   // and the packed image is released; after a failure the state is Failed.
@@ -65,10 +62,10 @@ class TransferEngine {
   [[nodiscard]] const BlockPlan& plan() const { return plan_; }
   [[nodiscard]] std::int64_t blockCount() const { return plan_.blockCount; }
   [[nodiscard]] std::int64_t blocksSent() const { return blocksSent_; }
-  [[nodiscard]] bool blockInFlight() const { return inFlight_ >= 0; }
   [[nodiscard]] std::span<const std::uint8_t> packed() const { return packed_; }
 
  private:
+  [[nodiscard]] std::vector<std::uint8_t> BuildBlock(std::int64_t index) const;
   void Release();
 
   std::vector<std::uint8_t> packed_;

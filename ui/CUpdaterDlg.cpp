@@ -273,13 +273,13 @@ void CUpdaterDlg::keyPressEvent(QKeyEvent* e) {
 }
 
 void CUpdaterDlg::done(int result) {
-  if (m_engine.running()) {
+  if (m_driver.running()) {
     if (m_boxes.Show(this, Utf8(text::kAbandonQuestion), QString(), kAbandonStyle) !=
         movrin::kResultYes) {
       return;
     }
     // The transfer may have ended while the box was open; closing is what was asked either way.
-    m_engine.Abort();
+    m_driver.Abort();
     TransferEnded();
   }
   CloseMidiIn();
@@ -300,7 +300,7 @@ void CUpdaterDlg::OnHelpButton() {
 
 void CUpdaterDlg::OnSelectImage() {
   // A new choice must not start a second transfer over the running one.
-  if (!m_engine.running()) {
+  if (!m_driver.running()) {
     m_btnSend->setEnabled(true);
   }
 }

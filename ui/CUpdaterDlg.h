@@ -2,7 +2,7 @@
 
 // The main window: the file list, the two device lists, Send, and the progress of a transfer.
 // It owns everything the program holds for the whole run; the handshake rules themselves are
-// movrin::TransferEngine's. MIDI input arrives on the backend's thread and is posted to this
+// movrin::TransferDriver's. MIDI input arrives on the backend's thread and is posted to this
 // window as MM_MIM_DATA; every member is touched on the UI thread only.
 
 #include <QDialog>
@@ -18,7 +18,7 @@
 
 #include "MessageBoxes.h"
 #include "MidiBackend.h"
-#include "TransferEngine.h"
+#include "TransferDriver.h"
 
 class QComboBox;
 class QKeyEvent;
@@ -105,7 +105,9 @@ class CUpdaterDlg : public QDialog {
   void OnSend();
   long OnMidiInData(quintptr wParam, std::uint32_t lParam);
   void SendAnnounce(std::span<const std::uint8_t> announce);
-  void SendBlock(std::int64_t index);
+  void SendBlock(std::span<const std::uint8_t> block);
+  void SendDone(bool sent);
+  void Act(const movrin::TransferDriver::Action& action);
   void ShowTransferStopped();
   // The end of a transfer, however it ended: the port choices are the user's again.
   void TransferEnded();
@@ -118,9 +120,10 @@ class CUpdaterDlg : public QDialog {
   Shell m_shell;
 
   // The raw image of the last load. The packed image, the block plan and the counters of the
-  // running transfer (blocks sent, sending or not) are the engine's.
+  // running transfer (blocks sent, sending or not) are the driver's. It has no timeout: the
+  // window waits for the device as long as the user does.
   std::vector<std::uint8_t> m_pImage;
-  movrin::TransferEngine m_engine;
+  movrin::TransferDriver m_driver;
   QString m_strFolder;
   bool m_bCompleted = false;  // a transfer has completed since start-up; never cleared
   std::unique_ptr<movrin::MidiInput> m_hMidiIn;

@@ -1,5 +1,6 @@
-// The window's side of the handshake: Send starts a transfer, the device's notes pace it. The
-// rules (which note counts, which block goes next) are movrin::TransferEngine's.
+// The window's side of the handshake: Send starts a transfer, the device's notes pace it. What
+// happens next (which note counts, which block goes, when the transfer ends) is
+// movrin::TransferDriver's; the window feeds it events and carries out its actions.
 
 #include <QComboBox>
 #include <QLabel>
@@ -27,7 +28,7 @@ int ToInt(std::int64_t value) {
 
 void CUpdaterDlg::OnSend() {
   // Send is disabled while a transfer runs; a click queued before that must not start another.
-  if (m_engine.running()) {
+  if (m_driver.running()) {
     return;
   }
   if (!LoadSelectedImage()) {
@@ -47,76 +48,77 @@ void CUpdaterDlg::OnSend() {
   LockPortChoice(true);
   // After a stopped transfer the status line still tells of it; this one is a fresh start.
   m_status->setText(Utf8(text::kStatusPrompt));
-
-  const std::vector<std::uint8_t> announce = m_engine.Begin(m_pImage);
-  if (announce.empty()) {
-    // LoadSelectedImage refuses what the engine would; this only guards the invariant.
-    ShowTransferStopped();
-    return;
-  }
-  SendAnnounce(announce);
+  // LoadSelectedImage refuses what the driver would; an invalid image only stops visibly.
+  Act(m_driver.Begin(m_pImage));
 }
 
 void CUpdaterDlg::SendAnnounce(std::span<const std::uint8_t> announce) {
-  SendSysEx(announce, Utf8(text::kAnnounceCaption), [this](bool sent) {
-    m_engine.AnnounceResult(sent);
-    if (!sent) {
-      ShowTransferStopped();
-      return;
-    }
-    m_nXrunsAtAnnounce = m_midi.XrunCount();
-    m_silence->start();
-  });
+  SendSysEx(announce, Utf8(text::kAnnounceCaption), [this](bool sent) { SendDone(sent); });
 }
 
-void CUpdaterDlg::SendBlock(std::int64_t index) {
-  const std::vector<std::uint8_t> block = m_engine.BuildBlock(index);
-  SendSysEx(block, Utf8(text::kBlockCaption), [this, index](bool sent) {
-    m_engine.BlockResult(index, sent);
-    switch (m_engine.state()) {
-      case movrin::TransferEngine::State::Sending:
-        m_progress->SetPos(ToInt(m_engine.blocksSent()));
-        break;
-      case movrin::TransferEngine::State::Completed:
-        m_progress->SetPos(ToInt(m_engine.blockCount()));
-        CloseMidiIn();
-        m_bCompleted = true;
-        m_btnSend->setEnabled(true);
-        TransferEnded();
-        break;
-      case movrin::TransferEngine::State::Failed:
-        ShowTransferStopped();
-        break;
-      case movrin::TransferEngine::State::Idle:
-      case movrin::TransferEngine::State::WaitingForReady:
-        break;
-    }
-  });
+void CUpdaterDlg::SendBlock(std::span<const std::uint8_t> block) {
+  SendSysEx(block, Utf8(text::kBlockCaption), [this](bool sent) { SendDone(sent); });
+}
+
+void CUpdaterDlg::SendDone(bool sent) {
+  Act(m_driver.OnSent(sent));
+  // The device's replies that came while the message was under way, in the order they came.
+  for (auto held = m_driver.TakeHeld(); held.kind != movrin::TransferDriver::Action::Kind::None;
+       held = m_driver.TakeHeld()) {
+    Act(held);
+  }
 }
 
 long CUpdaterDlg::OnMidiInData(quintptr /*wParam*/, std::uint32_t lParam) {
-  const movrin::TransferEngine::Step step = m_engine.OnShortMessage(lParam);
-  if (step.kind != movrin::TransferEngine::Step::Kind::Ignore) {
-    ClearSilenceHint();
-  }
-  switch (step.kind) {
-    case movrin::TransferEngine::Step::Kind::Ignore:
+  Act(m_driver.OnShortMessage(lParam));
+  return 0;
+}
+
+// What the driver decided, shown and sent; nothing here decides what comes next.
+void CUpdaterDlg::Act(const movrin::TransferDriver::Action& action) {
+  using Kind = movrin::TransferDriver::Action::Kind;
+  switch (action.kind) {
+    case Kind::SendAnnounce:
+      SendAnnounce(action.message);
       break;
-    case movrin::TransferEngine::Step::Kind::StartSending:
+    case Kind::SendBlock:
+      ClearSilenceHint();  // the device spoke
+      SendBlock(action.message);
+      break;
+    case Kind::Announced:
+      m_nXrunsAtAnnounce = m_midi.XrunCount();
+      break;
+    case Kind::Started:
+      ClearSilenceHint();
       m_status->hide();
       m_progress->show();
-      m_progress->SetRange(0, ToInt(m_engine.blockCount()));
+      m_progress->SetRange(0, ToInt(action.blockCount));
       m_progress->SetPos(0);
       break;
-    case movrin::TransferEngine::Step::Kind::SendBlock:
-      SendBlock(step.blockIndex);
+    case Kind::BlockSent:
+      m_progress->SetPos(ToInt(action.blocksSent));
+      break;
+    case Kind::Completed:
+      m_progress->SetPos(ToInt(action.blockCount));
+      CloseMidiIn();
+      m_bCompleted = true;
+      m_btnSend->setEnabled(true);
+      TransferEnded();
+      break;
+    case Kind::InvalidImage:
+    case Kind::AnnounceFailed:
+    case Kind::BlockFailed:
+    case Kind::TimedOut:
+      ShowTransferStopped();
+      break;
+    case Kind::None:
+    case Kind::Aborted:
       break;
   }
-  // Silence is counted from the last note that counted, after its block went out.
-  if (step.kind != movrin::TransferEngine::Step::Kind::Ignore && m_engine.running()) {
+  // The silence hint counts from the moments the driver starts waiting for the device.
+  if (action.waitRestarted) {
     m_silence->start();
   }
-  return 0;
 }
 
 // A transfer that stopped on a failed send says so where the progress was, and Send is offered
@@ -126,7 +128,7 @@ void CUpdaterDlg::ShowTransferStopped() {
   TransferEnded();
   m_progress->hide();
   m_status->setText(
-      Utf8(text::kTransferStopped).arg(m_engine.blocksSent()).arg(m_engine.blockCount()));
+      Utf8(text::kTransferStopped).arg(m_driver.blocksSent()).arg(m_driver.blockCount()));
   m_status->show();
   m_btnSend->setEnabled(true);
 }
@@ -154,7 +156,7 @@ void CUpdaterDlg::OnSilentDevice() {
     hint += QLatin1Char(' ') + Utf8(text::kXrunsSinceAnnounce).arg(xruns - m_nXrunsAtAnnounce);
   }
   // Before the ready note the status line is free; afterwards the bar takes its place.
-  QLabel* line = m_engine.state() == movrin::TransferEngine::State::Sending ? m_hint : m_status;
+  QLabel* line = m_driver.sending() ? m_hint : m_status;
   line->setToolTip(hint);
   line->setText(line->fontMetrics().elidedText(hint, Qt::ElideRight, line->width()));
   line->show();

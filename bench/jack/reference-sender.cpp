@@ -1,9 +1,10 @@
 // The least a sender can do: one output port kept open for the whole transfer, the same
-// handshake engine, no progress and no port checks. The benchmark compares movrin-send, which
+// transfer driver, no progress and no port checks. The benchmark compares movrin-send, which
 // waits for every message to be played out and checks its ports, with it.
 //
 //   movrin-reference-sender OUT_PORT IN_PORT IMAGE.bin
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -15,7 +16,7 @@
 #include "MidiBackend.h"
 #include "MidiInbox.h"
 #include "PortResolver.h"
-#include "TransferEngine.h"
+#include "TransferDriver.h"
 
 namespace movrin {
 namespace {
@@ -53,29 +54,29 @@ int Main(int argc, char** argv) {
     return Fail("cannot open the ports");
   }
 
-  TransferEngine engine;
+  TransferDriver driver(kTimeout);
   const auto start = Clock::now();
-  const auto announce = engine.Begin(image.bytes);
-  engine.AnnounceResult(output.port->Send(announce) == MidiError::None);
-  while (engine.running()) {
-    const auto message = inbox.WaitPop(kTimeout);
-    if (!message) {
-      return Fail("timeout after block " + std::to_string(engine.blocksSent()));
-    }
-    const auto step = engine.OnShortMessage(*message);
-    if (step.kind == TransferEngine::Step::Kind::SendBlock) {
-      const auto block = engine.BuildBlock(step.blockIndex);
-      engine.BlockResult(step.blockIndex, output.port->Send(block) == MidiError::None);
-    }
+  TransferLink link;
+  link.send = [&output](std::span<const std::uint8_t> message) {
+    return output.port->Send(message) == MidiError::None;
+  };
+  link.receive = [&inbox](std::optional<Clock::time_point> deadline) {
+    const auto left = deadline ? *deadline - Clock::now() : Clock::duration(kTimeout);
+    return inbox.WaitPop(
+        std::max(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0)));
+  };
+  const TransferDriver::Action end = DriveTransfer(driver, driver.Begin(image.bytes), link);
+  if (end.kind == TransferDriver::Action::Kind::TimedOut) {
+    return Fail("timeout after block " + std::to_string(end.blocksSent));
   }
-  if (engine.state() != TransferEngine::State::Completed) {
-    return Fail("send failed after block " + std::to_string(engine.blocksSent()));
+  if (end.kind != TransferDriver::Action::Kind::Completed) {
+    return Fail("send failed after block " + std::to_string(end.blocksSent));
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   // A kept-open port only queues: give the last block a few periods to be played out before
   // the port goes away with the process (outside the timed part).
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  std::printf("reference: %lld blocks in %.3f s\n", static_cast<long long>(engine.blockCount()),
+  std::printf("reference: %lld blocks in %.3f s\n", static_cast<long long>(end.blockCount),
               seconds);
   return 0;
 }

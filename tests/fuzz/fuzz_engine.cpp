@@ -1,13 +1,16 @@
-// The handshake fed arbitrary sequences of device messages and send results. Whatever comes,
-// a block goes out only after a request note while sending, never twice, never past the last,
-// in order, and the transfer completes only after exactly every block.
+// The transfer driver fed arbitrary sequences of device messages, send outcomes, passing time,
+// takes of what was held and aborts. Whatever comes, one message is out at a time, blocks go out in
+// order and never twice, the transfer completes only after exactly every block, it times out
+// exactly when the device stayed silent for the whole timeout (noise never extends it), and nothing
+// goes out after an end.
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "Protocol.h"
-#include "TransferEngine.h"
+#include "TransferDriver.h"
 #include "UpdateMessages.h"
 
 namespace {
@@ -24,79 +27,72 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) {
     return 0;
   }
-  using movrin::TransferEngine;
-  using Kind = TransferEngine::Step::Kind;
-  using State = TransferEngine::State;
+  using movrin::TransferDriver;
+  using Kind = TransferDriver::Action::Kind;
+  constexpr std::chrono::milliseconds kTimeout{100};
 
   // The first two bytes choose the image size: up to about 18 blocks.
   const std::size_t imageSize = (static_cast<std::size_t>(data[0]) << 8 | data[1]) % 16384;
-  const std::vector<std::uint8_t> image(imageSize, 0xA5);
-  TransferEngine engine;
-  const auto announce = engine.Begin(image);
-  Check(announce.empty() == (imageSize == 0));
-  const std::int64_t blocks = engine.blockCount();
+  TransferDriver::TimePoint now{};
+  TransferDriver driver(kTimeout, [&now] { return now; });
+  TransferDriver::Action action = driver.Begin(std::vector<std::uint8_t>(imageSize, 0xA5));
+  Check(action.Sends() == (imageSize != 0));
+  const std::int64_t blocks = driver.blockCount();
+  bool pending = action.Sends();  // a send not yet reported
+  bool ended = !pending;
+  std::int64_t next = 0;  // the block due next
+  TransferDriver::TimePoint waitingSince = now;
 
-  std::int64_t nextIndex = 0;
-  std::int64_t inFlight = -1;
-  bool sawReady = false;
   for (std::size_t i = 2; i < size; ++i) {
     const std::uint8_t op = data[i];
-    const State before = engine.state();
+    const bool wasPending = pending;
     switch (op % 6) {
       case 0:
-        engine.AnnounceResult(op & 0x80);
-        if (!(op & 0x80) && (before == State::WaitingForReady || before == State::Sending)) {
-          Check(engine.state() == State::Failed);
-          inFlight = -1;  // the block in flight no longer counts
-        }
-        break;
       case 1:
-      case 2: {
-        const std::uint32_t message =
-            op % 6 == 1 ? movrin::ReadyNote : (op & 0x40 ? movrin::NextNote : op * 0x010203u);
-        const auto step = engine.OnShortMessage(message);
-        if (step.kind == Kind::StartSending) {
-          Check(message == movrin::ReadyNote && before == State::WaitingForReady && !sawReady);
-          sawReady = true;
-        }
-        if (step.kind == Kind::SendBlock) {
-          Check(message == movrin::NextNote && before == State::Sending && inFlight < 0);
-          Check(step.blockIndex == nextIndex && step.blockIndex < blocks);
-          const auto block = engine.BuildBlock(step.blockIndex);
-          const auto parsed = movrin::ParseUpdateMessage(block);
-          Check(parsed.ok() && parsed.value == (step.blockIndex & 0xFFFF));
-          inFlight = step.blockIndex;
-        }
+        action = driver.OnSent(op % 6 == 0 || (op & 0x80) == 0);
+        pending = false;
         break;
-      }
+      case 2:
+        action = driver.OnShortMessage(movrin::ReadyNote);
+        break;
       case 3:
+        action = driver.OnShortMessage(op & 0x40 ? movrin::NextNote : op * 0x010203u);
+        break;
       case 4:
-        if (inFlight >= 0) {
-          const bool ok = (op & 0x80) == 0 || op % 6 == 3;
-          engine.BlockResult(inFlight, ok);
-          inFlight = -1;
-          if (ok) {
-            ++nextIndex;
-            Check(engine.blocksSent() == nextIndex);
-            Check((engine.state() == State::Completed) == (nextIndex == blocks));
-          } else {
-            Check(engine.state() == State::Failed);
-          }
-        } else {
-          engine.BlockResult(op % 4, true);  // a stale result must change nothing
-          Check(engine.state() == before && engine.blocksSent() == nextIndex);
+        now += std::chrono::milliseconds(op);
+        action = driver.OnTick();
+        if (driver.blockCount() > 0 && !ended && !wasPending && now - waitingSince >= kTimeout) {
+          Check(action.kind == Kind::TimedOut);
         }
         break;
       case 5:
-        if (op & 0x80) {
-          engine.Abort();
-          inFlight = -1;
-          Check(!engine.running());
-        }
+        action = op & 0x80 ? driver.Abort() : driver.TakeHeld();
+        pending = pending && action.kind != Kind::Aborted;
         break;
     }
-    if (engine.state() == State::Completed) {
-      Check(engine.blocksSent() == blocks && engine.packed().empty());
+    if (action.Sends()) {
+      Check(!wasPending && !ended);
+      pending = true;
+    }
+    if (action.kind == Kind::SendBlock) {
+      const auto parsed = movrin::ParseUpdateMessage(action.message);
+      Check(action.block == next && next < blocks && parsed.ok() &&
+            parsed.value == (next & 0xFFFF));
+    }
+    if (action.kind == Kind::BlockSent || action.kind == Kind::Completed) {
+      Check(action.blocksSent == ++next && (action.kind == Kind::Completed) == (next == blocks));
+    }
+    if (action.kind == Kind::TimedOut) {
+      Check(!wasPending && now - waitingSince >= kTimeout);
+    }
+    // The wait restarts at these three only, whatever else the device sends.
+    const bool restarts = action.kind == Kind::Announced || action.kind == Kind::Started ||
+                          action.kind == Kind::BlockSent;
+    Check(action.waitRestarted == restarts);
+    waitingSince = restarts ? now : waitingSince;
+    if (action.Ends()) {
+      Check(!driver.running() && (!ended || action.kind == Kind::Aborted));
+      ended = true;
     }
   }
   return 0;

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "TransferDriver.h"
-#include "TransferEngine.h"
 #include "UpdateMessages.h"
 
 namespace movrin {
@@ -53,15 +52,16 @@ std::optional<std::string> TransferRunner::MissingPort() {
 
 TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
                                            const Observer& observer) {
+  using Kind = TransferDriver::Action::Kind;
   Report report;
-  TransferEngine engine;
-  const std::vector<std::uint8_t> announce = engine.Begin(image);
-  if (announce.empty()) {
+  TransferDriver driver(options_.timeout);
+  TransferDriver::Action first = driver.Begin(image);
+  if (first.kind == Kind::InvalidImage) {
     report.result = Result::InvalidImage;
     return report;
   }
-  report.blockCount = engine.blockCount();
-  const std::int64_t bytesTotal = WireBytes(engine.plan());
+  report.blockCount = driver.blockCount();
+  const std::int64_t bytesTotal = WireBytes(driver.plan());
   std::int64_t bytesSent = 0;
 
   inbox_.Clear();
@@ -74,7 +74,7 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
     return report;
   }
   auto finish = [&](Result result, MidiError error = MidiError::None) {
-    engine.Abort();
+    driver.Abort();
     input.port.reset();
     report.result = result;
     report.midiError = error;
@@ -84,13 +84,6 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
     return finish(Result::Interrupted);
   }
 
-  // The timeout runs from the last thing the device asked for; noise does not extend it.
-  auto deadline = Clock::time_point::max();
-  auto restartTimeout = [&] {
-    if (options_.timeout) {
-      deadline = Clock::now() + *options_.timeout;
-    }
-  };
   const bool checkPorts = options_.portCheckInterval.count() > 0;
   auto nextCheck =
       checkPorts ? Clock::now() + options_.portCheckInterval : Clock::time_point::max();
@@ -99,13 +92,11 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
 
   const std::uint64_t xrunsBefore = backend_.XrunCount();
   TransferLink link;
-  link.receive = [&]() -> std::optional<std::uint32_t> {
+  link.receive = [&](std::optional<Clock::time_point> deadline) -> std::optional<std::uint32_t> {
     for (;;) {
       const auto now = Clock::now();
-      if (now >= deadline) {
-        report.xruns = backend_.XrunCount() - xrunsBefore;
-        stopped = Result::Timeout;
-        return std::nullopt;
+      if (deadline && now >= *deadline) {
+        return std::nullopt;  // the driver tells a timeout from the caller stopping
       }
       if (now >= nextCheck) {
         if (auto gone = MissingPort()) {
@@ -115,7 +106,8 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
         }
         nextCheck = now + options_.portCheckInterval;
       }
-      const auto until = std::min({deadline, nextCheck, now + kLongestSlice});
+      const auto until =
+          std::min({deadline.value_or(Clock::time_point::max()), nextCheck, now + kLongestSlice});
       const auto slice = std::chrono::ceil<milliseconds>(until - now);
       const std::optional<std::uint32_t> message = inbox_.WaitPop(std::max(slice, milliseconds(1)));
       if (inbox_.interrupted()) {
@@ -131,38 +123,38 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
     sendError = backend_.SendSysEx(options_.output, message);
     return sendError == MidiError::None;
   };
-  link.progressed = [&](const TransferEngine::Step& step, std::size_t bytes) {
-    restartTimeout();
-    if (step.kind == TransferEngine::Step::Kind::StartSending) {
+  link.progressed = [&](const TransferDriver::Action& action) {
+    if (action.kind == Kind::Started) {
       report.readyReceived = true;
       if (observer.started) {
         observer.started(report.blockCount, bytesTotal);
       }
-      return;
-    }
-    report.blocksSent = engine.blocksSent();
-    bytesSent += static_cast<std::int64_t>(bytes);
-    if (observer.blockSent) {
-      observer.blockSent(report.blocksSent, bytesSent);
+    } else if (action.kind == Kind::BlockSent || action.kind == Kind::Completed) {
+      report.blocksSent = action.blocksSent;
+      bytesSent += static_cast<std::int64_t>(action.bytes);
+      if (observer.blockSent) {
+        observer.blockSent(report.blocksSent, bytesSent);
+      }
     }
   };
 
-  restartTimeout();
-  const DriveResult driven = DriveTransfer(engine, announce, link);
-  if (driven != DriveResult::Completed && inbox_.interrupted()) {
+  const Kind end = DriveTransfer(driver, std::move(first), link).kind;
+  if (end != Kind::Completed && inbox_.interrupted()) {
     return finish(Result::Interrupted);  // a send cut short by a stalled server
   }
-  switch (driven) {
-    case DriveResult::Completed:
+  switch (end) {
+    case Kind::Completed:
       return finish(Result::Completed);
-    case DriveResult::AnnounceFailed:
+    case Kind::AnnounceFailed:
       return finish(Result::AnnounceFailed, sendError);
-    case DriveResult::BlockSendFailed:
+    case Kind::BlockFailed:
       return finish(Result::BlockSendFailed, sendError);
-    case DriveResult::Stopped:
-      break;
+    case Kind::TimedOut:
+      report.xruns = backend_.XrunCount() - xrunsBefore;
+      return finish(Result::Timeout);
+    default:
+      return finish(stopped);
   }
-  return finish(stopped);
 }
 
 std::string DescribeTransferReport(const TransferRunner::Report& report,

@@ -8,20 +8,20 @@
 namespace movrin {
 
 std::vector<std::uint8_t> TransferStream(std::span<const std::uint8_t> image) {
-  TransferEngine engine;
-  const std::vector<std::uint8_t> announce = engine.Begin(image);
-  if (announce.empty()) {
+  TransferDriver driver;
+  TransferDriver::Action first = driver.Begin(image);
+  if (!first.Sends()) {
     return {};
   }
   // The stream's final size is known: one allocation instead of a doubling series.
-  const BlockPlan& plan = engine.plan();
+  const BlockPlan& plan = driver.plan();
   std::vector<std::uint8_t> stream;
-  stream.reserve(announce.size() + static_cast<std::size_t>(plan.packedLength) +
+  stream.reserve(first.message.size() + static_cast<std::size_t>(plan.packedLength) +
                  static_cast<std::size_t>(plan.blockCount) * kBlockOverhead);
   // Play the device: one ready note, then a request for every block, and no more.
   std::int64_t notes = 0;
   TransferLink link;
-  link.receive = [&]() -> std::optional<std::uint32_t> {
+  link.receive = [&](auto) -> std::optional<std::uint32_t> {
     if (notes > plan.blockCount) {
       return std::nullopt;
     }
@@ -31,7 +31,8 @@ std::vector<std::uint8_t> TransferStream(std::span<const std::uint8_t> image) {
     stream.insert(stream.end(), message.begin(), message.end());
     return true;
   };
-  return DriveTransfer(engine, announce, link) == DriveResult::Completed
+  return DriveTransfer(driver, std::move(first), link).kind ==
+                 TransferDriver::Action::Kind::Completed
              ? stream
              : std::vector<std::uint8_t>{};
 }
