@@ -83,6 +83,7 @@ class CUpdaterDlg : public QDialog {
   void OnSelectImage();
   void OnHelpButton();
   void WatchDeviceList(QComboBox* list, bool& chosen, void (CUpdaterDlg::*store)());
+  void DeviceListEvent(QObject* watched, QEvent* e);
   void AddAboutItem();
 
   // Image list and loader (CUpdaterDlgImages.cpp).

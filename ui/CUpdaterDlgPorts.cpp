@@ -1,7 +1,11 @@
-// The device lists, the input port, and the one-shot output send.
+// The device lists and when a choice in them counts, the input port, and the one-shot output
+// send.
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFocusEvent>
+#include <QTimer>
 #include <QVariant>
 
 #include "CUpdaterDlg.h"
@@ -119,4 +123,68 @@ void CUpdaterDlg::SendSysEx(std::span<const std::uint8_t> message, const QString
       m_boxes.Show(this, Utf8(text::kLongMessageFailed), QString(), movrin::kMessageBoxOk);
       break;
   }
+}
+
+// Without a selection-end-cancel notification the stored choice follows the list whenever the
+// list loses the focus or its dropped list closes without a choice; a choice made in the dropped
+// list is stored when the focus moves on. A change while the list is not in use (made by the
+// program, or by the wheel over a list without the focus) is stored at once: it is left already.
+void CUpdaterDlg::WatchDeviceList(QComboBox* list, bool& chosen, void (CUpdaterDlg::*store)()) {
+  list->installEventFilter(this);
+  list->view()->parentWidget()->installEventFilter(this);
+  connect(list, &QComboBox::activated, this, [&chosen] { chosen = true; });
+  connect(list, &QComboBox::currentIndexChanged, this, [this, list, store] {
+    if (!list->hasFocus() && !list->view()->isVisible()) {
+      (this->*store)();
+    }
+  });
+}
+
+// A device list's focus and dropped-list events: when a choice counts as made.
+void CUpdaterDlg::DeviceListEvent(QObject* watched, QEvent* e) {
+  struct Watched {
+    QComboBox* list;
+    bool* chosen;
+    void (CUpdaterDlg::*store)();
+  };
+  const Watched lists[] = {
+      {DeviceList("IDC_MIDI_OUT"), &m_bOutChosen, &CUpdaterDlg::OnSelectMidiOut},
+      {DeviceList("IDC_MIDI_IN"), &m_bInChosen, &CUpdaterDlg::OnSelectMidiIn},
+  };
+  for (const Watched& w : lists) {
+    if (w.list == nullptr) {
+      continue;
+    }
+    if (watched == w.list && e->type() == QEvent::FocusOut &&
+        static_cast<QFocusEvent*>(e)->reason() != Qt::PopupFocusReason) {
+      (this->*w.store)();
+    } else if (watched == w.list->view()->parentWidget()) {
+      if (e->type() == QEvent::Show) {
+        *w.chosen = false;
+      } else if (e->type() == QEvent::Hide) {
+        // The dropped list hides before or after `activated`, depending on the style: decide
+        // once both have happened.
+        QTimer::singleShot(0, this, [this, w] {
+          if (!*w.chosen) {
+            (this->*w.store)();
+          }
+          *w.chosen = false;
+        });
+      }
+    }
+  }
+}
+
+void CUpdaterDlg::OnSelectMidiOut() {
+  m_nMidiOut = DeviceList("IDC_MIDI_OUT")->currentIndex() - 1;
+}
+
+void CUpdaterDlg::OnSelectMidiIn() {
+  m_nMidiIn = DeviceList("IDC_MIDI_IN")->currentIndex();
+}
+
+void CUpdaterDlg::OnRefresh() {
+  m_nMidiOut = -1;
+  m_nMidiIn = 0;
+  FillDeviceLists();
 }
