@@ -12,6 +12,10 @@ export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
 
 case "$action" in
   start)
+    # One start at a time: a start that found no server would otherwise clear the registry
+    # under a server another start has just brought up, leaving that one unreachable.
+    exec 9>"${TMPDIR:-/tmp}/movrin-jack-start.lock"
+    flock 9
     [ -f "$pid_file" ] && kill -0 "$(cat "$pid_file")" 2>/dev/null && exit 0
     # JACK keeps a registry of at most eight servers in shared memory. With no server running
     # at all, every entry and segment left behind (a killed server, a crashed test) is stale.
@@ -19,7 +23,8 @@ case "$action" in
       rm -f /dev/shm/jack-shm-registry /dev/shm/jack-[0-9]* /dev/shm/jack_sem.* \
         /dev/shm/jack_*_[0-9]_[0-9] 2>/dev/null || true
     fi
-    setsid jackd --no-realtime --sync -t 2000 -n "$name" -d dummy -r 48000 -p "$period" >"$log_file" 2>&1 &
+    setsid jackd --no-realtime --sync -t 2000 -n "$name" -d dummy -r 48000 -p "$period" \
+      >"$log_file" 2>&1 9>&- &
     echo $! >"$pid_file"
     for _ in $(seq 1 100); do
       JACK_DEFAULT_SERVER="$name" timeout 2 jack_wait -c 2>/dev/null | grep -qx running && exit 0
