@@ -19,6 +19,9 @@ std::string Describe(MidiError error) {
       return "the MIDI message could not be sent";
     case MidiError::DrainTimeout:
       return "the MIDI message was not played out in time";
+    case MidiError::NoPermission:
+      return "no permission to use the USB device: install the udev rule for USB MIDI "
+             "interfaces (70-movrin-usb-midi.rules, see the README) and plug the device in again";
   }
   return "unknown MIDI error";
 }

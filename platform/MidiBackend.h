@@ -28,6 +28,7 @@ enum class MidiError {
   OpenFailed,    // the port exists but could not be opened or connected
   SendFailed,    // the system refused the message
   DrainTimeout,  // the message was not played out in time
+  NoPermission,  // the port's device node is not open to this user (USB without the udev rule)
 };
 
 [[nodiscard]] std::string Describe(MidiError error);
@@ -118,6 +119,10 @@ class MidiBackend {
   // backend was created; a cycle missed that way may have lost MIDI. 0 where there is no such
   // report. Callable from any thread.
   [[nodiscard]] virtual std::uint64_t XrunCount() const { return 0; }
+
+  // What the user should hear of that no call's result says (a USB device the kernel could not
+  // take back after a transfer), once each, oldest first.
+  [[nodiscard]] virtual std::vector<std::string> TakeNotices() { return {}; }
 };
 
 enum class MidiSystem { Alsa, Jack };
@@ -130,7 +135,8 @@ struct MidiBackendOptions {
 };
 
 // The system's MIDI: the ALSA sequencer when it is there, else a running JACK server, else a
-// backend with no ports (HasSystem() false). Never prints; never throws.
+// backend with no ports (HasSystem() false); USB MIDI interfaces beside it, driven directly,
+// where the build has libusb. Never prints; never throws.
 [[nodiscard]] std::unique_ptr<MidiBackend> CreateSystemMidiBackend(const std::string& clientName);
 
 // One MIDI system only, or the backend with no ports when that system is not there.

@@ -115,6 +115,7 @@ void CUpdaterDlg::SendSysEx(std::span<const std::uint8_t> message, const QString
       break;
     case movrin::MidiError::Unavailable:
     case movrin::MidiError::NoSuchPort:
+    case movrin::MidiError::NoPermission:
     case movrin::MidiError::OpenFailed:
       m_boxes.Show(this, Utf8(text::kNoOutputDevices), caption, movrin::kMessageBoxOk);
       break;

@@ -12,6 +12,9 @@
 #include "JackBackend.h"
 #include "MidiBackend.h"
 #include "NullBackend.h"
+#ifdef MOVRIN_WITH_USB
+#include "UsbMidiBackend.h"
+#endif
 
 namespace movrin {
 
@@ -32,23 +35,32 @@ constexpr System kSystems[] = {
 std::unique_ptr<MidiBackend> FirstReachable(const std::string& clientName,
                                             std::optional<MidiSystem> only,
                                             const MidiBackendOptions& options) {
-  try {
-    for (const System& system : kSystems) {
-      if (!only || system.id == *only) {
+  for (const System& system : kSystems) {
+    if (!only || system.id == *only) {
+      try {
         if (auto backend = system.create(clientName, options)) {
           return backend;
         }
+      } catch (const std::exception&) {  // a system that throws counts as not there
       }
     }
-  } catch (const std::exception&) {  // a system that throws counts as not there
   }
   return std::make_unique<NullBackend>();
+}
+
+// USB MIDI interfaces beside the system's ports, where the build and the machine have libusb.
+std::unique_ptr<MidiBackend> WithUsb(std::unique_ptr<MidiBackend> system) {
+#ifdef MOVRIN_WITH_USB
+  return UsbMidiBackend::Create(std::move(system));
+#else
+  return system;
+#endif
 }
 
 }  // namespace
 
 std::unique_ptr<MidiBackend> CreateSystemMidiBackend(const std::string& clientName) {
-  return FirstReachable(clientName, std::nullopt, {});
+  return WithUsb(FirstReachable(clientName, std::nullopt, {}));
 }
 
 std::unique_ptr<MidiBackend> CreateMidiBackend(const std::string& clientName, MidiSystem system,

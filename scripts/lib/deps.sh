@@ -2,7 +2,7 @@
 MOVRIN_PACKAGES=(
   cmake g++ make pkg-config git
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  librtmidi-dev jackd2 libjack-jackd2-dev libcli11-dev
+  librtmidi-dev jackd2 libjack-jackd2-dev libcli11-dev libusb-1.0-0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-dev
   xvfb xauth openbox x11-utils fonts-wqy-zenhei xdg-utils

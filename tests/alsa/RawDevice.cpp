@@ -47,6 +47,10 @@ int main(int argc, char** argv) {
     std::perror("movrin-raw-device");
     return 2;
   }
+  // A raw MIDI input starts taking bytes at its first poll or read: before "ready", so that a
+  // sender that starts then loses nothing.
+  pollfd start{port.fd, POLLIN, 0};
+  poll(&start, 1, 0);
   std::puts("ready");
   std::fflush(stdout);
   std::vector<std::uint8_t> got(1100);

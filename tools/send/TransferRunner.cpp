@@ -148,6 +148,10 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
     case Kind::AnnounceFailed:
       return finish(Result::AnnounceFailed, sendError);
     case Kind::BlockFailed:
+      if (sendError == MidiError::NoSuchPort) {  // unplugged between the check and the send
+        report.gonePort = options_.output.name;
+        return finish(Result::PortGone, sendError);
+      }
       return finish(Result::BlockSendFailed, sendError);
     case Kind::TimedOut:
       report.xruns = backend_.XrunCount() - xrunsBefore;

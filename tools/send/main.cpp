@@ -151,6 +151,9 @@ int RunSend(const SendArguments& args) {
   const auto started = std::chrono::steady_clock::now();
   const TransferRunner::Report report = runner.Run(*image, observer);
   progress.Finish();
+  for (const std::string& notice : backend->TakeNotices()) {
+    PrintError(notice);
+  }
 
   const std::string message = DescribeTransferReport(report, options);
   switch (report.result) {

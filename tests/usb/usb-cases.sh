@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# USB MIDI for real, inside scripts/alsa-vm: a USB MIDI gadget on the dummy host controller,
+# which the same kernel enumerates as a USB MIDI device (snd-usb-audio). The gadget's own raw
+# MIDI port gets exactly the bytes the USB packets carried, and movrin-raw-device reads them
+# there. One line per case; fails when any case failed.
+#   usb-cases.sh SEND RAW_DEVICE
+set -uo pipefail
+send=${1:?movrin-send} raw=${2:?movrin-raw-device}
+work=$(mktemp -d)
+chmod 755 "$work"  # the no-permission case reads its image as another user
+failed=0
+gadget=/sys/kernel/config/usb_gadget/movrin
+trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+
+plug() {
+  echo "$(ls /sys/class/udc)" >"$gadget/UDC"
+  for _ in $(seq 1 200); do
+    card_of "USB-Audio" >/dev/null && card_of "MIDI Gadget" >/dev/null && return 0
+    sleep 0.05
+  done
+  echo "the gadget did not appear"; return 1
+}
+unplug() { echo "" >"$gadget/UDC"; }
+card_of() {  # DRIVER: the raw MIDI device of the first card with that driver
+  local n
+  n=$(sed -n "s/^ *\([0-9]*\) \[.*\]: $1 - .*/\1/p" /proc/asound/cards | head -n1)
+  [ -n "$n" ] && [ -e "/dev/snd/midiC${n}D0" ] && echo "/dev/snd/midiC${n}D0"
+}
+setup() {
+  mount -t configfs none /sys/kernel/config 2>/dev/null
+  mkdir -p "$gadget/strings/0x409" "$gadget/configs/c.1" "$gadget/functions/midi.usb0" || return 1
+  echo 0x1d6b >"$gadget/idVendor"
+  echo 0x0104 >"$gadget/idProduct"
+  echo "Movrin" >"$gadget/strings/0x409/manufacturer"
+  echo "Movrin Test Device" >"$gadget/strings/0x409/product"
+  ln -s "$gadget/functions/midi.usb0" "$gadget/configs/c.1/"
+  plug
+}
+started() {  # OUTPUT
+  for _ in $(seq 1 300); do
+    grep -q ready "$1" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "not ready: $(cat "$1")"; return 1
+}
+check() {  # NAME COMMAND...
+  if "${@:2}" >"$work/log" 2>&1; then
+    echo "ok [$1]"
+  else
+    echo "FAIL [$1]"; sed 's/^/  /' "$work/log"; failed=$((failed + 1))
+  fi
+}
+
+# One image over the direct path, every byte checked on the device's side.
+transfer() {  # BYTES
+  head -c "$1" /dev/urandom >"$work/image.bin"
+  "$send" --export "$work/image.syx" "$work/image.bin" >/dev/null || return 1
+  "$raw" "$(card_of "MIDI Gadget")" "$work/image.syx" >"$work/raw.out" &
+  local pid=$!
+  started "$work/raw.out" || return 1
+  "$send" --out "(USB)" --in "(USB)" --timeout 20 "$work/image.bin" >"$work/send.out" 2>&1 ||
+    { cat "$work/send.out"; return 1; }
+  wait "$pid" && cat "$work/raw.out" && cat "$work/send.out"
+}
+# The list offers the cable once, on the direct path.
+listing() {
+  "$send" --list >"$work/list" || return 1
+  cat "$work/list"
+  [ "$(grep -c "Movrin Test Device" "$work/list")" -eq 2 ] &&
+    [ "$(grep -c "Movrin Test Device MIDI 1 (USB)" "$work/list")" -eq 2 ]
+}
+# What we route around: the kernel's own path breaks a SysEx that carries 0x89. A message of
+# 7-bit bytes after it marks the end of what arrived.
+kernel_path() {
+  head -c 2000 /dev/urandom >"$work/kernel.bin"
+  "$send" --export "$work/kernel.syx" "$work/kernel.bin" >/dev/null || return 1
+  "$raw" "$(card_of "MIDI Gadget")" "$work/kernel.syx" >"$work/raw.out" 2>&1 &
+  local pid=$!
+  started "$work/raw.out" || return 1
+  cat "$work/kernel.syx" >"$(card_of "USB-Audio")"
+  wait "$pid"
+  cat "$work/raw.out"
+  grep -q "wrong byte" "$work/raw.out"
+}
+# After a transfer the kernel has its port back, or the user was told to replug.
+given_back() {
+  transfer 2000 >"$work/back.out" 2>&1 || { cat "$work/back.out"; return 1; }
+  if grep -q "plugged in again" "$work/back.out"; then
+    echo "told to replug"; return 0
+  fi
+  card_of "USB-Audio" || { echo "no kernel port and no word of it"; return 1; }
+}
+# Unplugged in mid-transfer: exit 3, and the message says where it stopped.
+unplugged() {
+  head -c 307200 /dev/urandom >"$work/big.bin"
+  "$send" --export "$work/big.syx" "$work/big.bin" >/dev/null || return 1
+  "$raw" "$(card_of "MIDI Gadget")" "$work/big.syx" >"$work/raw.out" 2>&1 &
+  started "$work/raw.out" || return 1
+  "$send" --out "(USB)" --in "(USB)" --timeout 20 "$work/big.bin" >"$work/send.out" 2>&1 &
+  local pid=$! code
+  for _ in $(seq 1 600); do
+    grep -q "blocks 10%" "$work/send.out" 2>/dev/null && break
+    sleep 0.05
+  done
+  unplug
+  wait "$pid"; code=$?
+  cat "$work/send.out"
+  plug >/dev/null
+  [ "$code" -eq 3 ] && grep -q "went away after block" "$work/send.out"
+}
+# Without access to the device node: the error says so and names the fix; nothing is sent.
+no_permission() {
+  head -c 2000 /dev/urandom >"$work/small.bin"
+  timeout 5 head -c 1 "$(card_of "MIDI Gadget")" >"$work/nothing" &
+  local pid=$! code
+  setpriv --reuid=65534 --regid=65534 --clear-groups \
+    "$send" --out "(USB)" --in "(USB)" --timeout 5 "$work/small.bin" 2>"$work/err"
+  code=$?
+  wait "$pid"
+  cat "$work/err"
+  [ "$code" -eq 3 ] && [ ! -s "$work/nothing" ] && grep -q "no permission.*udev rule" "$work/err"
+}
+
+check setup setup || exit 1
+check list listing
+check size-1 transfer 1
+check one-block transfer 896
+check 300KiB transfer 307200
+check kernel-path-corrupts kernel_path
+check given-back given_back
+check no-permission no_permission
+check unplugged unplugged
+echo "usb: $failed failed"
+[ "$failed" -eq 0 ]
