@@ -165,6 +165,15 @@ class UsbLink {
       return nullptr;  // the destructor gives the interface back to the kernel
     }
     link->claimed_ = true;
+    // Both sides' data toggles back to the start: after the kernel's driver had the interface
+    // (or failed to take it back) they may disagree, and the device then drops our first
+    // packet as a repeat. This selects the setting the interface already has; it resets nothing
+    // else on the device.
+    result = libusb_set_interface_alt_setting(handle, cable.interface, 0);
+    if (result != LIBUSB_SUCCESS) {
+      error = FromLibusb(result);
+      return nullptr;
+    }
     error = MidiError::None;
     return link;
   }
@@ -350,7 +359,7 @@ UsbMidiBackend::~UsbMidiBackend() {
 }
 
 std::string UsbMidiBackend::ApiName() const {
-  return system_->HasSystem() ? system_->ApiName() : "USB";
+  return !system_->HasSystem() && HasSystem() ? "USB" : system_->ApiName();
 }
 
 bool UsbMidiBackend::HasSystem() const {

@@ -59,7 +59,7 @@ transfer() {  # BYTES
   local pid=$!
   started "$work/raw.out" || return 1
   "$send" --out "(USB)" --in "(USB)" --timeout 20 "$work/image.bin" >"$work/send.out" 2>&1 ||
-    { cat "$work/send.out"; return 1; }
+    { cat "$work/send.out"; kill "$pid"; wait "$pid"; cat "$work/raw.out"; dmesg | tail -n 5; return 1; }
   wait "$pid" && cat "$work/raw.out" && cat "$work/send.out"
 }
 # The list offers the cable once, on the direct path.
