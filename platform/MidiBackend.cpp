@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 
 namespace movrin {
 
@@ -21,6 +22,10 @@ std::string Describe(MidiError error) {
       return "the MIDI message was not played out in time";
   }
   return "unknown MIDI error";
+}
+
+void IgnoreBrokenPipe() {
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::optional<std::uint32_t> ShortMessageValue(std::span<const std::uint8_t> message) {

@@ -32,6 +32,11 @@ enum class MidiError {
 
 [[nodiscard]] std::string Describe(MidiError error);
 
+// A write to a server that died (JACK's socket) or to a reader that went away (a closed pipe on
+// standard output) must fail that call, not end the process: ignores SIGPIPE for the whole
+// process. Every program calls it first; opening a JACK client calls it as well.
+void IgnoreBrokenPipe();
+
 // True for ports that only echo what they receive (ALSA's "Midi Through"): never a default.
 [[nodiscard]] bool IsThroughPort(const std::string& name);
 

@@ -181,6 +181,7 @@ int RunSend(const SendArguments& args) {
 
 int Main(int argc, char** argv) {
   SetProgramName(kProgram);
+  IgnoreBrokenPipe();
   std::vector<std::string_view> args(argv + 1, argv + argc);
   const SendArgumentsResult parsed = ParseSendArguments(args);
   if (!parsed.arguments) {
