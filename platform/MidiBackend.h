@@ -94,6 +94,9 @@ class MidiBackend {
 
   // False for the backend that stands in when no MIDI system could be reached.
   [[nodiscard]] virtual bool HasSystem() const { return true; }
+  // The MIDI system was there and has gone (JACK's server stopped or dropped us): nothing on
+  // this backend works again. Callable from any thread.
+  [[nodiscard]] virtual bool SystemGone() const { return false; }
 
   // Ports in a stable order; a port of our own client is not listed.
   [[nodiscard]] virtual std::vector<MidiPortInfo> ListOutputs() = 0;

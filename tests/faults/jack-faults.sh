@@ -129,7 +129,18 @@ else
   esac
 fi
 
-# The device ends on Ctrl-C, even when its server is gone or stopped.
+# A device whose server is gone says so and ends on its own; one whose server is stopped ends
+# on Ctrl-C.
+if [ "$server_signal" = KILL ] || [ "$server_signal" = TERM ]; then
+  timeout 10 tail --pid="$device_pid" -f /dev/null || fail "device lives on without its server"
+  wait "$device_pid"
+  device_rc=$?
+  device_pid=
+  [ "$device_rc" -eq 3 ] && grep -q '^movrin-device: the JACK server went away$' "$work/device.err" ||
+    fail "device ended with $device_rc, not 3 after saying the server went away"
+  echo "ok [$case_name]: sender exit $send_rc: $(cat "$work/send.err")"
+  exit 0
+fi
 kill -INT "$device_pid" 2>/dev/null
 timeout 5 tail --pid="$device_pid" -f /dev/null || fail "device does not end on Ctrl-C"
 wait "$device_pid"
