@@ -62,7 +62,9 @@ case "$case_name" in
     send_signal=$(echo "$case_name" | cut -s -d- -f3 | tr '[:lower:]' '[:upper:]')
     # With the server stopped, only the signal may end the sender.
     [ -n "$send_signal" ] && send_args=(--timeout 0)
-    server="movrin-faults-$case_name-$$-$RANDOM"
+    # The build tree's one name for it: a server killed with the run leaves its registry slot
+    # to the next start of that name, which takes it back.
+    server=${MOVRIN_PRIVATE_SERVER:?run through CTest, which names the private server}
     "$jack_script" start "$server" 256 || fail "private JACK server did not start"
     server_pid=$(cat "${TMPDIR:-/tmp}/movrin-jack-$server.pid")
     export JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1
