@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 
 namespace movrin {
 
@@ -24,6 +25,10 @@ std::string Describe(MidiError error) {
              "interfaces (70-movrin-usb-midi.rules, see the README) and plug the device in again";
   }
   return "unknown MIDI error";
+}
+
+void IgnoreBrokenPipe() {
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::optional<std::uint32_t> ShortMessageValue(std::span<const std::uint8_t> message) {

@@ -33,6 +33,11 @@ enum class MidiError {
 
 [[nodiscard]] std::string Describe(MidiError error);
 
+// A write to a server that died (JACK's socket) or to a reader that went away (a closed pipe on
+// standard output) must fail that call, not end the process: ignores SIGPIPE for the whole
+// process. Every program calls it first; opening a JACK client calls it as well.
+void IgnoreBrokenPipe();
+
 // True for ports that only echo what they receive (ALSA's "Midi Through"): never a default.
 [[nodiscard]] bool IsThroughPort(const std::string& name);
 
@@ -90,6 +95,9 @@ class MidiBackend {
 
   // False for the backend that stands in when no MIDI system could be reached.
   [[nodiscard]] virtual bool HasSystem() const { return true; }
+  // The MIDI system was there and has gone (JACK's server stopped or dropped us): nothing on
+  // this backend works again. Callable from any thread.
+  [[nodiscard]] virtual bool SystemGone() const { return false; }
 
   // Ports in a stable order; a port of our own client is not listed.
   [[nodiscard]] virtual std::vector<MidiPortInfo> ListOutputs() = 0;

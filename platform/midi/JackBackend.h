@@ -34,6 +34,7 @@ class JackBackend final : public MidiBackend {
   [[nodiscard]] MidiError SendSysEx(const MidiPortInfo& port,
                                     std::span<const std::uint8_t> message) override;
   [[nodiscard]] std::uint64_t XrunCount() const override { return control_->xruns(); }
+  [[nodiscard]] bool SystemGone() const override { return !Reachable(); }
 
  private:
   JackBackend(std::unique_ptr<JackClient> control, const std::string& clientName,

@@ -100,6 +100,7 @@ JackClient::Opened JackClient::Open(const std::string& name, const std::string& 
                                     unsigned long flags, const std::string& peer,
                                     std::shared_ptr<JackCycle> cycle) {
   SilenceLibrary();
+  IgnoreBrokenPipe();
   auto opened = Bounded<Opened>(kOpenLimit, [=]() -> Opened {
     jack_client_t* raw = OpenRefusedAgain(name);
     if (raw == nullptr) {

@@ -88,7 +88,9 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
     ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("Movrin Update/bin")));
     ASSERT_TRUE(QDir::setCurrent(dir_.path()));
     if (privateServer) {
-      server_ = "movrin-faults-win-" + std::to_string(QCoreApplication::applicationPid());
+      const char* name = std::getenv("MOVRIN_PRIVATE_SERVER");
+      ASSERT_NE(name, nullptr) << "run through CTest, which names the private server";
+      server_ = name;
       ASSERT_EQ(std::system((kScript + " start " + server_ + " 256").c_str()), 0);
       std::ifstream(std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
                     "/movrin-jack-" + server_ + ".pid") >>

@@ -4,7 +4,8 @@
 # sender must end within the watchdog with the right exit code, never crash, and claim success
 # only when the device holds the image byte for byte.
 #   jack-faults.sh SEND DEVICE JACK_SCRIPT CASE
-# The noise and port cases use the server JACK_DEFAULT_SERVER names (the test fixture's); the
+# "pipes" gives both programs a reader of their output that goes away early.
+# The noise, pipe and port cases use the server JACK_DEFAULT_SERVER names (the test fixture's); the
 # server cases start a private server, so the shared one never dies.
 set -uo pipefail
 send=${1:?movrin-send}
@@ -48,6 +49,7 @@ size=60000 outcome=complete server_signal= send_signal= send_args=(--timeout 10)
 device_args=(--expect "$work/image.bin" --save "$work/received.bin")
 case "$case_name" in
   noise) device_args+=(--once --noise --seed "$$") ;;
+  pipes) device_args+=(--once) ;;
   vanish-first | vanish-noise)
     # The ports go and nothing times out: only noticing the gone port ends the sender.
     size=10000 outcome=failed send_args=(--timeout 0)
@@ -60,7 +62,9 @@ case "$case_name" in
     send_signal=$(echo "$case_name" | cut -s -d- -f3 | tr '[:lower:]' '[:upper:]')
     # With the server stopped, only the signal may end the sender.
     [ -n "$send_signal" ] && send_args=(--timeout 0)
-    server="movrin-faults-$case_name-$$-$RANDOM"
+    # The build tree's one name for it: a server killed with the run leaves its registry slot
+    # to the next start of that name, which takes it back.
+    server=${MOVRIN_PRIVATE_SERVER:?run through CTest, which names the private server}
     "$jack_script" start "$server" 256 || fail "private JACK server did not start"
     server_pid=$(cat "${TMPDIR:-/tmp}/movrin-jack-$server.pid")
     export JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1
@@ -69,11 +73,22 @@ case "$case_name" in
 esac
 
 head -c "$size" /dev/urandom >"$work/image.bin"
-"$device" --name "$name" "${device_args[@]}" >"$work/device.out" 2>"$work/device.err" &
+# "$@" with stdout to OUT; in the pipes case to a reader that takes LINES lines and leaves, so
+# every later line meets a closed pipe.
+start() {  # OUT LINES COMMAND...
+  local out=$1 lines=$2
+  shift 2
+  if [ "$case_name" = pipes ]; then
+    "$@" > >(head -n "$lines" >"$out") 2>"${out%.out}.err" &
+  else
+    "$@" >"$out" 2>"${out%.out}.err" &
+  fi
+}
+start "$work/device.out" 1 "$device" --name "$name" "${device_args[@]}"
 device_pid=$!
 wait_for_line '^ready' 100 "$work/device.out" || fail "device not ready within 10 s"
-timeout -s KILL 60 "$send" --out "$name" --in "$name" "${send_args[@]}" "$work/image.bin" \
-  >"$work/send.out" 2>"$work/send.err" &
+start "$work/send.out" 2 timeout -s KILL 60 "$send" --out "$name" --in "$name" "${send_args[@]}" \
+  "$work/image.bin"
 send_pid=$!
 if [ -n "$server_signal" ]; then
   wait_for_line ' (1|2)0%' 300 "$work/send.out" || fail "the transfer never got under way"
@@ -89,7 +104,14 @@ case "$send_signal:$send_rc" in
   *) [ "$send_rc" -lt 128 ] || fail "sender ended with $send_rc (signal $((send_rc - 128)))" ;;
 esac
 
-if [ "$send_rc" -eq 0 ]; then
+if [ "$send_rc" -eq 0 ] && [ "$case_name" = pipes ]; then
+  wait "$device_pid" || fail "device failed (exit $?) with its output gone"
+  device_pid=
+  cmp -s "$work/image.bin" "$work/received.bin" || fail "saved image differs"
+  [ ! -s "$work/send.err" ] && [ ! -s "$work/device.err" ] || fail "errors about the output"
+  echo "ok [$case_name]: both ended normally with their output gone"
+  exit 0
+elif [ "$send_rc" -eq 0 ]; then
   [ "$outcome" != failed ] || fail "sender claims success where it had to fail"
   grep -q '^transfer complete' "$work/send.out" || fail "exit 0 without 'transfer complete'"
   wait_for_line '^verdict' 100 "$work/device.out"
@@ -109,7 +131,18 @@ else
   esac
 fi
 
-# The device ends on Ctrl-C, even when its server is gone or stopped.
+# A device whose server is gone says so and ends on its own; one whose server is stopped ends
+# on Ctrl-C.
+if [ "$server_signal" = KILL ] || [ "$server_signal" = TERM ]; then
+  timeout 10 tail --pid="$device_pid" -f /dev/null || fail "device lives on without its server"
+  wait "$device_pid"
+  device_rc=$?
+  device_pid=
+  [ "$device_rc" -eq 3 ] && grep -q '^movrin-device: the JACK server went away$' "$work/device.err" ||
+    fail "device ended with $device_rc, not 3 after saying the server went away"
+  echo "ok [$case_name]: sender exit $send_rc: $(cat "$work/send.err")"
+  exit 0
+fi
 kill -INT "$device_pid" 2>/dev/null
 timeout 5 tail --pid="$device_pid" -f /dev/null || fail "device does not end on Ctrl-C"
 wait "$device_pid"

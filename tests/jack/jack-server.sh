@@ -10,6 +10,14 @@ pid_file="${TMPDIR:-/tmp}/movrin-jack-$name.pid"
 log_file="${TMPDIR:-/tmp}/movrin-jack-$name.log"
 export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
 
+# What a killed server and its killed clients leave in shared memory, of this name only: another
+# server's files are not ours to judge. Only once the server is down.
+forget_files() {
+  local uid
+  uid=$(id -u)
+  rm -f "/dev/shm/jack_sem.${uid}_${name}_"* "/dev/shm/jack_${name}_${uid}_"* 2>/dev/null || true
+}
+
 case "$action" in
   start)
     # One start at a time: a start that found no server would otherwise clear the registry
@@ -41,6 +49,7 @@ case "$action" in
     rm -f "$pid_file" "$log_file"
     kill -CONT "$pid" 2>/dev/null || true
     if kill -0 "$pid" 2>/dev/null && kill "$pid" 2>/dev/null && timeout 5 tail --pid="$pid" -f /dev/null; then
+      forget_files
       exit 0
     fi
     kill -9 "$pid" 2>/dev/null && timeout 5 tail --pid="$pid" -f /dev/null || true
@@ -50,6 +59,7 @@ case "$action" in
       MOVRIN_JACK_RECLAIM=0 "$0" start "$name" "$period" >/dev/null 2>&1 &&
         MOVRIN_JACK_RECLAIM=0 "$0" stop "$name" >/dev/null 2>&1 || true
     fi
+    forget_files
     ;;
   *) echo "usage: $0 start|stop NAME [PERIOD]" >&2 && exit 2 ;;
 esac

@@ -210,5 +210,17 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
             std::string(stream.begin(), stream.end()));
 }
 
+TEST_F(CommandLine, ListWithoutAnyMidiSystemFails) {
+  if (fs::exists("/dev/snd/seq")) {
+    GTEST_SKIP() << "the ALSA sequencer is there";
+  }
+  ::setenv("JACK_DEFAULT_SERVER", ("movrin-none-" + std::to_string(::getpid())).c_str(), 1);
+  ::setenv("JACK_NO_START_SERVER", "1", 1);
+  const ProgramResult run = RunProgram(kSend, {"--list"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "movrin-send: no MIDI system could be reached (neither ALSA nor JACK)\n");
+  EXPECT_EQ(run.out, "");
+}
+
 }  // namespace
 }  // namespace movrin::test

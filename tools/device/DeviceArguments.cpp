@@ -118,7 +118,7 @@ std::string DeviceUsage(std::string_view program) {
          "  0  every transfer arrived whole (and identical to --expect)\n"
          "  1  a transfer was malformed, differed, was cut short with --once, or was not saved\n"
          "  2  wrong usage\n"
-         "  3  no MIDI system, or the ports could not be opened\n";
+         "  3  no MIDI system, the ports could not be opened, or the server went away\n";
 }
 
 }  // namespace movrin

@@ -14,7 +14,8 @@
 namespace movrin {
 namespace {
 
-constexpr std::chrono::milliseconds kWaitSlice{1000};
+// How soon a server that went away is noticed.
+constexpr std::chrono::milliseconds kWaitSlice{100};
 constexpr std::chrono::milliseconds kLinger{500};
 
 // Sleeps in short steps so that Ctrl-C is not held up by a long pace.
@@ -70,6 +71,12 @@ int VirtualDevice::Run() {
     auto message = inbox_.WaitPop(kWaitSlice);
     if (inbox_.interrupted()) {
       break;
+    }
+    if (backend_->SystemGone()) {
+      PrintError("the " + backend_->ApiName() + " server went away");
+      input_.reset();
+      output_.reset();
+      return Exit(DeviceExit::MidiFailed);
     }
     if (message) {
       done = Handle(*message);

@@ -11,6 +11,7 @@
 #include "Diagnostics.h"
 #include "ImageCheck.h"
 #include "ImageFileReader.h"
+#include "MidiBackend.h"
 #include "OutputFile.h"
 #include "VirtualDevice.h"
 
@@ -21,6 +22,7 @@ constexpr const char* kProgram = "movrin-device";
 
 int Main(int argc, char** argv) {
   SetProgramName(kProgram);
+  IgnoreBrokenPipe();
   std::vector<std::string_view> argList(argv + 1, argv + argc);
   DeviceArgumentsResult parsed = ParseDeviceArguments(argList);
   // Standard output carries the status lines; an image there would be mixed into them.

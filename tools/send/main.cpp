@@ -95,8 +95,12 @@ void PrintPorts(const char* title, const std::vector<MidiPortInfo>& ports) {
 
 int RunList() {
   const auto backend = CreateSystemMidiBackend(kProgram);
-  std::printf("MIDI API: %s%s\n", backend->ApiName().c_str(),
-              backend->HasSystem() ? "" : " (no MIDI system could be reached)");
+  // An empty list would read as a system without ports.
+  if (!backend->HasSystem()) {
+    PrintError("no MIDI system could be reached (neither ALSA nor JACK)");
+    return Exit(SendExit::BadInput);
+  }
+  std::printf("MIDI API: %s\n", backend->ApiName().c_str());
   PrintPorts("Output ports (--out)", backend->ListOutputs());
   PrintPorts("Input ports (--in)", backend->ListInputs());
   return Exit(SendExit::Ok);
@@ -184,6 +188,7 @@ int RunSend(const SendArguments& args) {
 
 int Main(int argc, char** argv) {
   SetProgramName(kProgram);
+  IgnoreBrokenPipe();
   std::vector<std::string_view> args(argv + 1, argv + argc);
   const SendArgumentsResult parsed = ParseSendArguments(args);
   if (!parsed.arguments) {
