@@ -150,7 +150,7 @@ class UsbLink {
       error = FromLibusb(result);
       return nullptr;
     }
-    auto link = std::shared_ptr<UsbLink>(new UsbLink(handle, cable, std::move(notices)));
+    auto link = std::shared_ptr<UsbLink>(new UsbLink(context, handle, cable, std::move(notices)));
     if (libusb_kernel_driver_active(handle, cable.interface) == 1) {
       result = libusb_detach_kernel_driver(handle, cable.interface);
       if (result != LIBUSB_SUCCESS) {
@@ -226,27 +226,19 @@ class UsbLink {
     return MidiError::None;
   }
 
-  // One read of the IN endpoint: LIBUSB_SUCCESS with the bytes, or the error.
-  int Read(const UsbCable& cable, std::vector<std::uint8_t>& buffer) {
-    int done = 0;
-    buffer.resize(std::max<std::size_t>(cable.packetSize, kUsbMidiPacketSize));
-    const int result =
-        cable.interrupt
-            ? libusb_interrupt_transfer(handle_, cable.endpoint, buffer.data(),
-                                        static_cast<int>(buffer.size()), &done, kReadSliceMs)
-            : libusb_bulk_transfer(handle_, cable.endpoint, buffer.data(),
-                                   static_cast<int>(buffer.size()), &done, kReadSliceMs);
-    buffer.resize(static_cast<std::size_t>(done));
-    return result;
-  }
+  [[nodiscard]] libusb_context* context() const { return context_; }
+  [[nodiscard]] libusb_device_handle* handle() const { return handle_; }
 
  private:
-  UsbLink(libusb_device_handle* handle, const UsbCable& cable, std::shared_ptr<UsbNotices> notices)
-      : handle_(handle),
+  UsbLink(libusb_context* context, libusb_device_handle* handle, const UsbCable& cable,
+          std::shared_ptr<UsbNotices> notices)
+      : context_(context),
+        handle_(handle),
         interface_(cable.interface),
         product_(cable.name),
         notices_(std::move(notices)) {}
 
+  libusb_context* context_;
   libusb_device_handle* handle_;
   int interface_;
   std::string product_;
@@ -272,7 +264,9 @@ class UsbOutputPort final : public MidiOutput {
 };
 
 // Reads the IN endpoint on a thread of its own and puts the packets of its cable together by
-// their CIN, so a SysEx's inside is never read as status bytes.
+// their CIN, so a SysEx's inside is never read as status bytes. One read stays submitted for
+// as long as the port is open: a read that timed out and was cancelled could lose what the
+// device handed over just then, such as the one ready note of a transfer.
 class UsbInputPort final : public MidiInput {
  public:
   UsbInputPort(std::shared_ptr<UsbLink> link, UsbCable cable, RawMessageHandler handler)
@@ -285,23 +279,47 @@ class UsbInputPort final : public MidiInput {
   }
 
  private:
-  void ReadLoop() {
-    std::vector<std::uint8_t> buffer;
-    while (!stop_) {
-      const int result = link_->Read(cable_, buffer);
-      if (result == LIBUSB_ERROR_NO_DEVICE) {
-        return;  // unplugged: the lists no longer have the port, which is how it is noticed
-      }
-      if (result != LIBUSB_SUCCESS && result != LIBUSB_ERROR_TIMEOUT) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kReadSliceMs));
-      }
-      for (std::size_t at = 0; at + kUsbMidiPacketSize <= buffer.size(); at += kUsbMidiPacketSize) {
-        const std::span<const std::uint8_t, 4> packet(buffer.data() + at, kUsbMidiPacketSize);
-        if (UsbMidiCable(packet) == cable_.cable) {
-          Take(packet);
+  static void LIBUSB_CALL Completed(libusb_transfer* transfer) {
+    auto* self = static_cast<UsbInputPort*>(transfer->user_data);
+    if (transfer->status == LIBUSB_TRANSFER_COMPLETED) {
+      for (int at = 0; at + 4 <= transfer->actual_length; at += 4) {
+        const std::span<const std::uint8_t, 4> packet(transfer->buffer + at, 4);
+        if (UsbMidiCable(packet) == self->cable_.cable) {
+          self->Take(packet);
         }
       }
     }
+    // Unplugged: the lists no longer have the port, which is how it is noticed.
+    const bool again = !self->stop_ && (transfer->status == LIBUSB_TRANSFER_COMPLETED ||
+                                        transfer->status == LIBUSB_TRANSFER_TIMED_OUT);
+    self->submitted_ = again && libusb_submit_transfer(transfer) == LIBUSB_SUCCESS;
+  }
+
+  void ReadLoop() {
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    if (transfer == nullptr) {
+      return;
+    }
+    buffer_.resize(std::max<std::size_t>(cable_.packetSize, kUsbMidiPacketSize));
+    const int length = static_cast<int>(buffer_.size());
+    if (cable_.interrupt) {
+      libusb_fill_interrupt_transfer(transfer, link_->handle(), cable_.endpoint, buffer_.data(),
+                                     length, &Completed, this, 0);
+    } else {
+      libusb_fill_bulk_transfer(transfer, link_->handle(), cable_.endpoint, buffer_.data(), length,
+                                &Completed, this, 0);
+    }
+    submitted_ = libusb_submit_transfer(transfer) == LIBUSB_SUCCESS;
+    timeval slice{0, kReadSliceMs * 1000};
+    while (!stop_ && submitted_) {
+      libusb_handle_events_timeout_completed(link_->context(), &slice, nullptr);
+    }
+    if (submitted_ && libusb_cancel_transfer(transfer) == LIBUSB_SUCCESS) {
+      while (submitted_) {
+        libusb_handle_events_timeout_completed(link_->context(), &slice, nullptr);
+      }
+    }
+    libusb_free_transfer(transfer);
   }
 
   void Take(std::span<const std::uint8_t, 4> packet) {
@@ -334,8 +352,10 @@ class UsbInputPort final : public MidiInput {
   std::shared_ptr<UsbLink> link_;
   UsbCable cable_;
   RawMessageHandler handler_;
+  std::vector<std::uint8_t> buffer_;
   std::vector<std::uint8_t> sysex_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> submitted_{false};  // read and written on this port's thread only
   std::thread thread_;
 };
 

@@ -61,6 +61,7 @@ class UsbMidiBackend final : public MidiBackend {
   [[nodiscard]] MidiError SendSysEx(const MidiPortInfo& port,
                                     std::span<const std::uint8_t> message) override;
   [[nodiscard]] std::uint64_t XrunCount() const override { return system_->XrunCount(); }
+  [[nodiscard]] bool SystemGone() const override { return system_->SystemGone(); }
   [[nodiscard]] std::vector<std::string> TakeNotices() override;
 
  private:
