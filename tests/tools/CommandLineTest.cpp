@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -71,7 +72,7 @@ class CommandLine : public ::testing::Test {
 };
 
 // Every row one run: its exit code, and a reason on one line that names the file or option,
-// followed by the usage for wrong usage only. Nothing is left behind, and an export never
+// pointing to --help for wrong usage. Nothing is left behind, and an export never
 // destroys its image, a link, a device or a pipe.
 TEST_F(CommandLine, ExitCodesAndReasons) {
   const std::string d = dir_.string() + "/";
@@ -83,6 +84,7 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
   Write("caf\xE9.bin", image);
   Write("caf\xEF\xBF\xBD.bin", Image(5000));
   Write("three.bin", Image(2688));  // packs to 3072 bytes: exactly three full blocks
+  Write("one.bin", Image(10));
   Write("old.syx", Bytes(9, 1));
   fs::create_symlink("a.bin", dir_ / "link.bin");
   fs::create_hard_link(bin, dir_ / "hard.bin");
@@ -103,6 +105,9 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
   std::vector<Row> rows = {
       {kSend, {"-h", "--info"}, 0, "4    the device did not answer"},
       {kDevice, {"--help"}, 0, "3  no MIDI system"},
+      {kSend, {"-V"}, 0, "movrin-send " MOVRIN_VERSION "\n"},
+      {kDevice, {"--version"}, 0, "movrin-device " MOVRIN_VERSION "\n"},
+      {kSend, {"--export", "one.syx", "one.bin"}, 0, "announce of 1 block, then block 0\n"},
       {kSend, {"--info", "--", "-odd.bin"}, 0, "size:              100 bytes"},
       {kSend,
        {"--info", "three.bin"},
@@ -140,8 +145,10 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
       {kSend, {"--list", "a.bin"}, 2, "--list takes no image"},
       {kSend, {"--info", "--list", "a.bin"}, 2, "cannot be combined"},
       {kSend, {"--out", "x", "a.bin"}, 2, "--in PORT is needed"},
+      {kSend, {"-i", "y", "a.bin"}, 2, "--out PORT is needed"},
+      {kSend, {"-l", "a.bin"}, 2, "--list takes no image"},
       {kSend, {"--info", "--timeout", "3", "a.bin"}, 2, "only applies when sending"},
-      {kSend, {"--out=x", "--in=y", "--timeout", "-3", "a"}, 2, "not \"-3\""},
+      {kSend, {"-ox", "-iy", "-t", "-3", "a"}, 2, "not \"-3\""},
       {kDevice, {"--pace", "warp"}, 2, "--pace takes none, din or"},
       {kDevice, {"--silent-after", "-1"}, 2, "--silent-after needs a block number"},
       {kDevice, {"--once=yes"}, 2, "--once takes no value"},
@@ -189,15 +196,17 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
     EXPECT_NE(text.find(row.names), std::string::npos) << name << ": " << text;
     EXPECT_EQ(piped, pipe ? stream : Bytes{});
     if (row.exitCode != 0) {
-      EXPECT_EQ(run.err.find(row.program == kSend ? "movrin-send: " : "movrin-device: "), 0u);
-      EXPECT_EQ(run.err.find("Usage"),
-                row.exitCode == 2 ? run.err.find('\n') + 1 : std::string::npos)
-          << name << ": usage follows the one-line reason for wrong usage only";
+      const std::string prefix = row.program == kSend ? "movrin-send: " : "movrin-device: ";
+      EXPECT_EQ(run.err.find(prefix), 0u);
+      EXPECT_FALSE(std::isupper(static_cast<unsigned char>(run.err[prefix.size()]))) << run.err;
+      EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << name << ": one line";
+      EXPECT_EQ(run.err.ends_with(" --help\n"), row.exitCode == 2)
+          << name << ": wrong usage points to --help: " << run.err;
       EXPECT_EQ(run.out, "");
     }
   }
   auto after = before;
-  after.push_back("o.syx");
+  after.insert(after.end(), {"o.syx", "one.syx"});
   std::sort(after.begin(), after.end());
   EXPECT_EQ(Listing(), after) << "written or left behind";
   EXPECT_TRUE(fs::is_symlink(dir_ / "link.bin") && fs::is_symlink(dir_ / "new-link"));
