@@ -78,6 +78,10 @@ TEST(HtmlHelpLoader, FindsTheManualOfAnInstallUnderAnyPrefix) {
             0);
   const QString bin = prefix.path() + "/" MOVRIN_BIN_DIR;
   ASSERT_TRUE(QFileInfo::exists(bin + "/movrin-update"));
+  for (const char* page : {"movrin-update", "movrin-send", "movrin-device"}) {
+    EXPECT_TRUE(QFileInfo::exists(prefix.path() + "/" MOVRIN_MAN_DIR "/man1/" + page + ".1"))
+        << page;
+  }
   const HelpFiles files = InstalledHelpFiles(bin);
   EXPECT_TRUE(files.installedHtml.startsWith(prefix.path())) << files.installedHtml.toStdString();
   EXPECT_TRUE(QFileInfo::exists(files.installedHtml)) << files.installedHtml.toStdString();

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -217,6 +219,29 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
   }
   EXPECT_EQ(RunProgram(kSend, {"--export", "-", bin}, {dir_.string()}).out,
             std::string(stream.begin(), stream.end()));
+}
+
+// Every option that --help lists is in the tool's manual page, as a word of its own.
+TEST(ManPages, NameEveryOptionThatHelpLists) {
+  const std::regex option("(?:^|[^\\w-])(--?[A-Za-z][\\w-]*)");
+  for (const char* program : {kSend, kDevice}) {
+    const std::string name = fs::path(program).filename().string();
+    const ProgramResult help = RunProgram(program, {"--help"}, {});
+    std::ifstream in(fs::path(MOVRIN_MAN_DIR) / (name + ".1"));
+    std::string page((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_FALSE(page.empty()) << name;
+    page = std::regex_replace(page, std::regex("\\\\-"), "-");
+    std::set<std::string> inPage;
+    for (std::sregex_iterator it(page.begin(), page.end(), option), end; it != end; ++it) {
+      inPage.insert((*it)[1]);
+    }
+    std::set<std::string> listed;
+    for (std::sregex_iterator it(help.out.begin(), help.out.end(), option), end; it != end; ++it) {
+      listed.insert((*it)[1]);
+      EXPECT_TRUE(inPage.contains((*it)[1])) << name << ": " << (*it)[1];
+    }
+    EXPECT_GT(listed.size(), 10u) << name << ": " << help.out;
+  }
 }
 
 }  // namespace
