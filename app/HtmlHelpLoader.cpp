@@ -1,5 +1,6 @@
 #include "HtmlHelpLoader.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -50,24 +51,33 @@ HtmlHelpLoader& SystemHelpLoader() {
   return loader;
 }
 
-HelpFiles InstalledHelpFiles() {
-  const QString doc = QStringLiteral(MOVRIN_DOC_DIR);
+HelpFiles InstalledHelpFiles(const QString& programDir) {
+  const QString doc = QDir::cleanPath(programDir + QStringLiteral("/" MOVRIN_DOC_FROM_BIN));
   return {QString::fromUtf8(movrin::text::kHelpFolder) + QString::fromUtf8(movrin::text::kHelpFile),
           doc + QStringLiteral("/help.chm"), doc + QStringLiteral("/html/index.html")};
 }
 
 void OpenHelpFile(HtmlHelpLoader& loader, const HelpFiles& files, const OpenUrl& openUrl) {
   // Started from the desktop menu, the current directory is the home folder: the installed
-  // manual stands in for a help file that is not there.
-  const bool local = QFileInfo::exists(files.local) || !QFileInfo::exists(files.installedChm);
-  if (loader.Display(local ? files.local : files.installedChm)) {
-    return;
+  // manual stands in for a help file that is not there. With no manual at all the viewer is
+  // still asked for the local file, and says itself that it is missing.
+  const bool local = QFileInfo::exists(files.local);
+  const bool chm = QFileInfo::exists(files.installedChm);
+  const bool html = QFileInfo::exists(files.installedHtml);
+  if (local || chm || !html) {
+    if (loader.Display(local || !chm ? files.local : files.installedChm)) {
+      return;
+    }
+    if (!loader.NoViewer()) {
+      return;  // a viewer that failed to start is tried again at the next press
+    }
   }
-  if (loader.NoViewer() && QFileInfo::exists(files.installedHtml)) {
+  if (html) {
     openUrl(QUrl::fromLocalFile(files.installedHtml));
   }
 }
 
 void OpenHelpFile() {
-  OpenHelpFile(SystemHelpLoader(), InstalledHelpFiles(), QDesktopServices::openUrl);
+  OpenHelpFile(SystemHelpLoader(), InstalledHelpFiles(QCoreApplication::applicationDirPath()),
+               QDesktopServices::openUrl);
 }

@@ -42,12 +42,14 @@ struct HelpFiles {
   QString installedChm;   // <doc folder>/help.chm
   QString installedHtml;  // <doc folder>/html/index.html
 };
-[[nodiscard]] HelpFiles InstalledHelpFiles();
+// The doc folder is found from `programDir`, the folder of the installed movrin-update.
+[[nodiscard]] HelpFiles InstalledHelpFiles(const QString& programDir);
 
 using OpenUrl = std::function<bool(const QUrl&)>;
 
 // The Help button, with no owner window and silently when nothing can be shown: the help file
 // below the current directory (not beside the program file) when it is there, else the installed
-// one; with no CHM viewer on the system, the installed HTML manual in the desktop's browser.
+// one; with no CHM viewer on the system or no CHM installed, the installed HTML manual in the
+// desktop's browser.
 void OpenHelpFile(HtmlHelpLoader& loader, const HelpFiles& files, const OpenUrl& openUrl);
 void OpenHelpFile();

@@ -38,6 +38,8 @@ inline constexpr char kHelpFolder[] = "Movrin Update/";
 inline constexpr char kHelpFile[] = "help.chm";
 
 // Image list and loader
+// The empty list's placeholder, with the data folder's full path for %1.
+inline constexpr char kEmptyImageList[] = "No images yet: put .bin files in %1";
 inline constexpr char kTooManyFiles[] = "The file name is excess!";
 inline constexpr char kNoFileSelected[] = "Please check the updata file!";
 inline constexpr char kNoFileSelectedCaption[] = "Fenwor Update";

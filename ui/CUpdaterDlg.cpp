@@ -19,6 +19,7 @@
 
 #include "CLabelledProgressCtrl.h"
 #include "DialogUnits.h"
+#include "ImageListWidget.h"
 #include "Strings.h"
 
 namespace {
@@ -97,7 +98,7 @@ void CUpdaterDlg::CreateControls() {
   setFixedSize(DialogSize(font(), 286, 100));
   setSizeGripEnabled(false);
 
-  m_fileList = Place(new QListWidget(this), "IDC_FILE_LIST", 120, 5, 100, 69);
+  m_fileList = Place(new ImageListWidget(this), "IDC_FILE_LIST", 120, 5, 100, 69);
   m_fileList->setSelectionMode(QAbstractItemView::SingleSelection);
   m_fileList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   m_fileList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

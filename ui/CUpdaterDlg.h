@@ -23,6 +23,7 @@
 class QComboBox;
 class QKeyEvent;
 class QLabel;
+class ImageListWidget;
 class QListWidget;
 class QPushButton;
 class QTimer;
@@ -146,7 +147,7 @@ class CUpdaterDlg : public QDialog {
 
   QPushButton* m_btnSend = nullptr;
   QLabel* m_status = nullptr;
-  QListWidget* m_fileList = nullptr;
+  ImageListWidget* m_fileList = nullptr;
   CLabelledProgressCtrl* m_progress = nullptr;
   QIcon m_hIcon;
 };

@@ -1,6 +1,8 @@
 // The file list and the loading of the chosen image.
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <algorithm>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include "CUpdaterDlg.h"
 #include "ImageCheck.h"
 #include "ImageFileReader.h"
+#include "ImageListWidget.h"
 #include "Strings.h"
 
 namespace {
@@ -41,6 +44,9 @@ void CUpdaterDlg::FillImageList(QString pattern) {
   m_fileList->clear();
   const std::filesystem::path folder =
       std::filesystem::path(QFile::encodeName(pattern).toStdString()).parent_path();
+  m_fileList->SetPlaceholderText(
+      Utf8(text::kEmptyImageList)
+          .arg(QDir::toNativeSeparators(QDir(QFileInfo(pattern).path()).absolutePath() + '/')));
   const movrin::ImageListing listing = movrin::ListImageFiles(folder, movrin::MAX_IMAGE_FILES);
   if (listing.tooMany(movrin::MAX_IMAGE_FILES)) {
     m_boxes.Show(this, Utf8(text::kTooManyFiles), QString(), movrin::kMessageBoxOk);

@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,7 +74,7 @@ class CommandLine : public ::testing::Test {
 };
 
 // Every row one run: its exit code, and a reason on one line that names the file or option,
-// followed by the usage for wrong usage only. Nothing is left behind, and an export never
+// pointing to --help for wrong usage. Nothing is left behind, and an export never
 // destroys its image, a link, a device or a pipe.
 TEST_F(CommandLine, ExitCodesAndReasons) {
   const std::string d = dir_.string() + "/";
@@ -83,6 +86,7 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
   Write("caf\xE9.bin", image);
   Write("caf\xEF\xBF\xBD.bin", Image(5000));
   Write("three.bin", Image(2688));  // packs to 3072 bytes: exactly three full blocks
+  Write("one.bin", Image(10));
   Write("old.syx", Bytes(9, 1));
   fs::create_symlink("a.bin", dir_ / "link.bin");
   fs::create_hard_link(bin, dir_ / "hard.bin");
@@ -103,6 +107,9 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
   std::vector<Row> rows = {
       {kSend, {"-h", "--info"}, 0, "4    the device did not answer"},
       {kDevice, {"--help"}, 0, "3  no MIDI system"},
+      {kSend, {"-V"}, 0, "movrin-send " MOVRIN_VERSION "\n"},
+      {kDevice, {"--version"}, 0, "movrin-device " MOVRIN_VERSION "\n"},
+      {kSend, {"--export", "one.syx", "one.bin"}, 0, "announce of 1 block, then block 0\n"},
       {kSend, {"--info", "--", "-odd.bin"}, 0, "size:              100 bytes"},
       {kSend,
        {"--info", "three.bin"},
@@ -140,8 +147,10 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
       {kSend, {"--list", "a.bin"}, 2, "--list takes no image"},
       {kSend, {"--info", "--list", "a.bin"}, 2, "cannot be combined"},
       {kSend, {"--out", "x", "a.bin"}, 2, "--in PORT is needed"},
+      {kSend, {"-i", "y", "a.bin"}, 2, "--out PORT is needed"},
+      {kSend, {"-l", "a.bin"}, 2, "--list takes no image"},
       {kSend, {"--info", "--timeout", "3", "a.bin"}, 2, "only applies when sending"},
-      {kSend, {"--out=x", "--in=y", "--timeout", "-3", "a"}, 2, "not \"-3\""},
+      {kSend, {"-ox", "-iy", "-t", "-3", "a"}, 2, "not \"-3\""},
       {kDevice, {"--pace", "warp"}, 2, "--pace takes none, din or"},
       {kDevice, {"--silent-after", "-1"}, 2, "--silent-after needs a block number"},
       {kDevice, {"--once=yes"}, 2, "--once takes no value"},
@@ -189,15 +198,17 @@ TEST_F(CommandLine, ExitCodesAndReasons) {
     EXPECT_NE(text.find(row.names), std::string::npos) << name << ": " << text;
     EXPECT_EQ(piped, pipe ? stream : Bytes{});
     if (row.exitCode != 0) {
-      EXPECT_EQ(run.err.find(row.program == kSend ? "movrin-send: " : "movrin-device: "), 0u);
-      EXPECT_EQ(run.err.find("Usage"),
-                row.exitCode == 2 ? run.err.find('\n') + 1 : std::string::npos)
-          << name << ": usage follows the one-line reason for wrong usage only";
+      const std::string prefix = row.program == kSend ? "movrin-send: " : "movrin-device: ";
+      EXPECT_EQ(run.err.find(prefix), 0u);
+      EXPECT_FALSE(std::isupper(static_cast<unsigned char>(run.err[prefix.size()]))) << run.err;
+      EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << name << ": one line";
+      EXPECT_EQ(run.err.ends_with(" --help\n"), row.exitCode == 2)
+          << name << ": wrong usage points to --help: " << run.err;
       EXPECT_EQ(run.out, "");
     }
   }
   auto after = before;
-  after.push_back("o.syx");
+  after.insert(after.end(), {"o.syx", "one.syx"});
   std::sort(after.begin(), after.end());
   EXPECT_EQ(Listing(), after) << "written or left behind";
   EXPECT_TRUE(fs::is_symlink(dir_ / "link.bin") && fs::is_symlink(dir_ / "new-link"));
@@ -220,6 +231,29 @@ TEST_F(CommandLine, ListWithoutAnyMidiSystemFails) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err, "movrin-send: no MIDI system could be reached (neither ALSA nor JACK)\n");
   EXPECT_EQ(run.out, "");
+}
+
+// Every option that --help lists is in the tool's manual page, as a word of its own.
+TEST(ManPages, NameEveryOptionThatHelpLists) {
+  const std::regex option("(?:^|[^\\w-])(--?[A-Za-z][\\w-]*)");
+  for (const char* program : {kSend, kDevice}) {
+    const std::string name = fs::path(program).filename().string();
+    const ProgramResult help = RunProgram(program, {"--help"}, {});
+    std::ifstream in(fs::path(MOVRIN_MAN_DIR) / (name + ".1"));
+    std::string page((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_FALSE(page.empty()) << name;
+    page = std::regex_replace(page, std::regex("\\\\-"), "-");
+    std::set<std::string> inPage;
+    for (std::sregex_iterator it(page.begin(), page.end(), option), end; it != end; ++it) {
+      inPage.insert((*it)[1]);
+    }
+    std::set<std::string> listed;
+    for (std::sregex_iterator it(help.out.begin(), help.out.end(), option), end; it != end; ++it) {
+      listed.insert((*it)[1]);
+      EXPECT_TRUE(inPage.contains((*it)[1])) << name << ": " << (*it)[1];
+    }
+    EXPECT_GT(listed.size(), 10u) << name << ": " << help.out;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -11,6 +12,7 @@
 #include <QWindow>
 
 #include "DialogUnits.h"
+#include "ImageListWidget.h"
 #include "WindowFixture.h"
 
 namespace movrin::test {
@@ -135,6 +137,21 @@ TEST_F(LayoutTest, FileListIsSortedAndScrollsAsItsStylesSay) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return scroll->isEnabled() == (more > 0); }, 5000));
     EXPECT_TRUE(scroll->isVisible());
   }
+}
+
+// Started from the menu with no images yet, the list says where they belong, in full, without an
+// entry that could be selected.
+TEST_F(LayoutTest, EmptyFileListNamesTheDataFolderInFull) {
+  ClearFolder();
+  Open();
+  auto* list = dynamic_cast<ImageListWidget*>(FileList());
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->count(), 0);
+  EXPECT_TRUE(
+      list->PlaceholderText().endsWith(" " + QFileInfo(DataFolder()).canonicalFilePath() + "/"))
+      << list->PlaceholderText().toStdString();
+  QTest::keyClick(list, Qt::Key_Down);
+  EXPECT_TRUE(list->selectedItems().isEmpty());
 }
 
 }  // namespace

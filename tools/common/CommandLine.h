@@ -4,6 +4,7 @@
 // and exit codes stay its own, and prints its own --help (call app.set_help_flag() first).
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <optional>
 #include <regex>
 #include <span>
@@ -34,6 +35,10 @@ inline void AddFlags(CLI::App& app, std::initializer_list<std::pair<const char*,
         {"^(\\S+) was given a disallowed flag override$", "--$1 takes no value"}};
     for (const auto& [pattern, words] : phrases) {
       text = std::regex_replace(text, std::regex(pattern), words);
+    }
+    // The tools' messages start in lower case, CLI11's ("The following argument...") do not.
+    if (!text.empty()) {
+      text.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(text.front())));
     }
     return text;
   }

@@ -33,6 +33,7 @@ DeviceArgumentsResult ParseDeviceArguments(std::span<const std::string_view> arg
   CLI::App app;
   app.set_help_flag();
   AddFlags(app, {{"-h,--help", &parsed.help},
+                 {"-V,--version", &parsed.version},
                  {"--noise", &parsed.noise},
                  {"--duplicate-ready", &parsed.duplicateReady},
                  {"--early-request", &parsed.earlyRequest},
@@ -113,6 +114,7 @@ std::string DeviceUsage(std::string_view program) {
          "  --silent-after K    stop replying once block K (from 0) has arrived\n"
          "  --close-after K     close the ports once block K has arrived, then wait for Ctrl-C\n"
          "  -h, --help          show this text\n"
+         "  -V, --version       show the program's name and version\n"
          "\n"
          "Exit status:\n"
          "  0  every transfer arrived whole (and identical to --expect)\n"

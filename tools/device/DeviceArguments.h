@@ -15,6 +15,7 @@ enum class Pace { None, Din, Fixed };
 
 struct DeviceArguments {
   bool help = false;
+  bool version = false;
   std::string name = "movrin-device";
   std::string savePath;
   std::string expectPath;

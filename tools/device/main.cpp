@@ -31,13 +31,16 @@ int Main(int argc, char** argv) {
               "--save cannot write to standard output, which carries the status lines"};
   }
   if (!parsed.arguments) {
-    PrintError(parsed.error);
-    std::fputs(DeviceUsage(kProgram).c_str(), stderr);
+    PrintUsageError(parsed.error);
     return Exit(DeviceExit::Usage);
   }
   const DeviceArguments& args = *parsed.arguments;
   if (args.help) {
     std::fputs(DeviceUsage(kProgram).c_str(), stdout);
+    return Exit(DeviceExit::Ok);
+  }
+  if (args.version) {
+    PrintVersion();
     return Exit(DeviceExit::Ok);
   }
   DeviceSession::Options options;

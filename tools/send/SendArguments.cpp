@@ -39,6 +39,7 @@ SendArgumentsResult ParseSendArguments(std::span<const std::string_view> args) {
   bool help = false;
   bool info = false;
   bool list = false;
+  bool version = false;
   std::optional<std::string> exportPath;
   std::optional<std::string> outPort;
   std::optional<std::string> inPort;
@@ -46,11 +47,13 @@ SendArgumentsResult ParseSendArguments(std::span<const std::string_view> args) {
   std::vector<std::string> images;
   CLI::App app;
   app.set_help_flag();
-  AddFlags(app, {{"-h,--help", &help}, {"--info", &info}, {"--list", &list}});
+  AddFlags(
+      app,
+      {{"-h,--help", &help}, {"-V,--version", &version}, {"--info", &info}, {"-l,--list", &list}});
   app.add_option("--export", exportPath);
-  app.add_option("--out", outPort);
-  app.add_option("--in", inPort);
-  app.add_option("--timeout", timeout);
+  app.add_option("-o,--out", outPort);
+  app.add_option("-i,--in", inPort);
+  app.add_option("-t,--timeout", timeout);
   app.add_option("image", images);
   if (auto error = ParseCommandLine(app, args)) {
     return Error(std::move(*error));
@@ -58,6 +61,10 @@ SendArgumentsResult ParseSendArguments(std::span<const std::string_view> args) {
 
   if (help) {
     parsed.mode = SendMode::Help;
+    return {parsed, {}};
+  }
+  if (version) {
+    parsed.mode = SendMode::Version;
     return {parsed, {}};
   }
   const int modes =
@@ -133,16 +140,18 @@ std::string SendUsage(std::string_view program) {
          "Writes a firmware image into a MIDI device: announces the block count, waits for the\n"
          "device's ready note, then sends one 1024-byte block for each request note.\n"
          "\n"
-         "  --out PORT        output port that reaches the device\n"
-         "  --in PORT         input port on which the device answers\n"
-         "                    PORT is an index from --list, an exact name or a unique part of one\n"
-         "  --timeout SECONDS wait at most this long for the ready note and for each request\n"
-         "                    (default 30; 0 waits forever)\n"
-         "  --info            print the image's size, packed length, blocks and CRC-32\n"
-         "  --export OUT.syx  write the whole transfer, as sent on the wire, to a .syx file\n"
-         "                    (- for standard output)\n"
-         "  --list            list the MIDI output and input ports\n"
-         "  -h, --help        show this text\n"
+         "  -o, --out PORT        output port that reaches the device\n"
+         "  -i, --in PORT         input port on which the device answers\n"
+         "                        PORT is an index from --list, an exact name or a unique part\n"
+         "                        of one\n"
+         "  -t, --timeout SECONDS wait at most this long for the ready note and for each request\n"
+         "                        (default 30; 0 waits forever)\n"
+         "  --info                print the image's size, packed length, blocks and CRC-32\n"
+         "  --export OUT.syx      write the whole transfer, as sent on the wire, to a .syx file\n"
+         "                        (- for standard output)\n"
+         "  -l, --list            list the MIDI output and input ports\n"
+         "  -h, --help            show this text\n"
+         "  -V, --version         show the program's name and version\n"
          "\n"
          "Exit status:\n"
          "  0    done: transfer complete, file written or information printed\n"

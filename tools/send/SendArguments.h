@@ -10,7 +10,7 @@
 
 namespace movrin {
 
-enum class SendMode { Help, Info, Export, List, Send };
+enum class SendMode { Help, Version, Info, Export, List, Send };
 
 struct SendArguments {
   SendMode mode = SendMode::Help;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "Diagnostics.h"
 #include "TransferDriver.h"
 #include "UpdateMessages.h"
 
@@ -168,7 +169,7 @@ std::string DescribeTransferReport(const TransferRunner::Report& report,
   const std::string where = report.readyReceived ? progress : "before the device was ready";
   switch (report.result) {
     case TransferRunner::Result::Completed:
-      return "transfer complete: " + std::to_string(report.blockCount) + " blocks sent to " +
+      return "transfer complete: " + Counted(report.blockCount, "block") + " sent to " +
              Quoted(options.output);
     case TransferRunner::Result::InvalidImage:
       return "the image is empty or too large to send";

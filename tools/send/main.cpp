@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -29,13 +30,25 @@ namespace {
 
 constexpr const char* kProgram = "movrin-send";
 
+// The window's sentence about an image (capital, full stop) as one of our lines.
+std::string ImageCheckLine(ImageCheck check, const std::string& name, std::uint64_t size) {
+  std::string line = ImageCheckMessage(check, name, size);
+  if (!line.empty() && line.back() == '.') {
+    line.pop_back();
+  }
+  if (!line.empty()) {
+    line.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(line.front())));
+  }
+  return line;
+}
+
 // The image, or nothing after one line on stderr that names the file.
 std::optional<std::vector<std::uint8_t>> LoadImage(const std::string& name) {
   ImageFileResult file = ReadImageFile(name, kMaxImageLength);
   if (file.error == FileError::TooLarge) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(name, ec);
-    PrintError(ImageCheckMessage(ImageCheck::TooLarge, name, ec ? 0 : size));
+    PrintError(ImageCheckLine(ImageCheck::TooLarge, name, ec ? 0 : size));
     return std::nullopt;
   }
   if (!file.ok()) {
@@ -48,7 +61,7 @@ std::optional<std::vector<std::uint8_t>> LoadImage(const std::string& name) {
   }
   const ImageCheck check = CheckImageLength(file.bytes.size());
   if (check != ImageCheck::Ok) {
-    PrintError(ImageCheckMessage(check, name, file.bytes.size()));
+    PrintError(ImageCheckLine(check, name, file.bytes.size()));
     return std::nullopt;
   }
   return std::move(file.bytes);
@@ -77,9 +90,10 @@ int RunExport(const SendArguments& args) {
     return Exit(SendExit::BadInput);
   }
   const ImageSummary summary = SummarizeImage(*image);
-  std::fprintf(summaryTo, "wrote %zu bytes to %s: announce of %lld blocks, then blocks 0 to %lld\n",
-               stream.size(), args.exportPath.c_str(), static_cast<long long>(summary.blockCount),
-               static_cast<long long>(summary.blockCount - 1));
+  const auto blocks = static_cast<long long>(summary.blockCount);
+  const std::string then = blocks == 1 ? "block 0" : "blocks 0 to " + std::to_string(blocks - 1);
+  std::fprintf(summaryTo, "wrote %zu bytes to %s: announce of %s, then %s\n", stream.size(),
+               args.exportPath.c_str(), Counted(blocks, "block").c_str(), then.c_str());
   return Exit(SendExit::Ok);
 }
 
@@ -137,10 +151,10 @@ int RunSend(const SendArguments& args) {
   SignalWatcher signals([&runner](int) { runner.Interrupt(); });
 
   const ImageSummary summary = SummarizeImage(*image);
-  std::printf("sending %s (%llu bytes, %lld blocks, CRC-32 %s) to \"%s\", answers on \"%s\"\n",
+  std::printf("sending %s (%llu bytes, %s, CRC-32 %s) to \"%s\", answers on \"%s\"\n",
               args.image.c_str(), static_cast<unsigned long long>(summary.imageLength),
-              static_cast<long long>(summary.blockCount), Hex32(summary.crc32).c_str(),
-              out.port.name.c_str(), in.port.name.c_str());
+              Counted(static_cast<long long>(summary.blockCount), "block").c_str(),
+              Hex32(summary.crc32).c_str(), out.port.name.c_str(), in.port.name.c_str());
   std::printf("waiting for the device's ready note...\n");
   std::fflush(stdout);
 
@@ -192,14 +206,16 @@ int Main(int argc, char** argv) {
   std::vector<std::string_view> args(argv + 1, argv + argc);
   const SendArgumentsResult parsed = ParseSendArguments(args);
   if (!parsed.arguments) {
-    PrintError(parsed.error);
-    std::fputs(SendUsage(kProgram).c_str(), stderr);
+    PrintUsageError(parsed.error);
     return Exit(SendExit::Usage);
   }
   const SendArguments& a = *parsed.arguments;
   switch (a.mode) {
     case SendMode::Help:
       std::fputs(SendUsage(kProgram).c_str(), stdout);
+      return Exit(SendExit::Ok);
+    case SendMode::Version:
+      PrintVersion();
       return Exit(SendExit::Ok);
     case SendMode::Info:
       return RunInfo(a);
