@@ -183,7 +183,7 @@ class UsbLink {
       libusb_release_interface(handle_, interface_);
     }
     if (detached_ && libusb_attach_kernel_driver(handle_, interface_) != LIBUSB_SUCCESS) {
-      notices_->Add("the kernel could not take back the USB MIDI device \"" + product_ +
+      notices_->Add("the kernel could not take back the USB MIDI device \"" + name_ +
                     "\": other programs will see it again once it is unplugged and plugged in "
                     "again (after it has finished writing the image)");
     }
@@ -235,13 +235,13 @@ class UsbLink {
       : context_(context),
         handle_(handle),
         interface_(cable.interface),
-        product_(cable.name),
+        name_(cable.name),
         notices_(std::move(notices)) {}
 
   libusb_context* context_;
   libusb_device_handle* handle_;
   int interface_;
-  std::string product_;
+  std::string name_;  // the port's, for messages
   std::shared_ptr<UsbNotices> notices_;
   bool detached_ = false;
   bool claimed_ = false;
@@ -355,7 +355,8 @@ class UsbInputPort final : public MidiInput {
   std::vector<std::uint8_t> buffer_;
   std::vector<std::uint8_t> sysex_;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> submitted_{false};  // read and written on this port's thread only
+  // Also written by Completed, which runs in whichever thread handles libusb's events then.
+  std::atomic<bool> submitted_{false};
   std::thread thread_;
 };
 
@@ -383,10 +384,10 @@ std::string UsbMidiBackend::ApiName() const {
 }
 
 bool UsbMidiBackend::HasSystem() const {
-  return system_->HasSystem() || !const_cast<UsbMidiBackend*>(this)->ScanDevices().outputs.empty();
+  return system_->HasSystem() || !ScanDevices().outputs.empty();
 }
 
-UsbMidiBackend::Scan UsbMidiBackend::ScanDevices() {
+UsbMidiBackend::Scan UsbMidiBackend::ScanDevices() const {
   Scan scan;
   const auto cards = UsbSoundCards();
   libusb_device** list = nullptr;
@@ -462,13 +463,19 @@ std::vector<MidiPortInfo> UsbMidiBackend::Merge(const std::vector<UsbCable>& cab
 }
 
 std::vector<MidiPortInfo> UsbMidiBackend::ListOutputs() {
-  const Scan scan = ScanDevices();
-  return Merge(scan.outputs, system_->ListOutputs(), scan.cardNames);
+  Scan scan = ScanDevices();
+  auto ports = Merge(scan.outputs, system_->ListOutputs(), scan.cardNames);
+  const std::lock_guard lock(mutex_);
+  listed_ = std::move(scan);
+  return ports;
 }
 
 std::vector<MidiPortInfo> UsbMidiBackend::ListInputs() {
-  const Scan scan = ScanDevices();
-  return Merge(scan.inputs, system_->ListInputs(), scan.cardNames);
+  Scan scan = ScanDevices();
+  auto ports = Merge(scan.inputs, system_->ListInputs(), scan.cardNames);
+  const std::lock_guard lock(mutex_);
+  listed_ = std::move(scan);
+  return ports;
 }
 
 std::shared_ptr<UsbLink> UsbMidiBackend::Link(const UsbCable& cable, MidiError& error) {
@@ -493,10 +500,19 @@ const UsbCable* Find(const std::vector<UsbCable>& cables, const std::string& nam
 
 }  // namespace
 
+std::optional<UsbCable> UsbMidiBackend::ListedCable(std::vector<UsbCable> Scan::*direction,
+                                                    const std::string& name) {
+  const std::lock_guard lock(mutex_);
+  if (!listed_) {
+    listed_ = ScanDevices();
+  }
+  const UsbCable* cable = Find((*listed_).*direction, name);
+  return cable == nullptr ? std::nullopt : std::optional<UsbCable>(*cable);
+}
+
 OpenInputResult UsbMidiBackend::OpenInput(const MidiPortInfo& port, ShortMessageHandler handler) {
-  const Scan scan = ScanDevices();
-  const UsbCable* cable = Find(scan.inputs, port.name);
-  if (cable == nullptr) {
+  const auto cable = ListedCable(&Scan::inputs, port.name);
+  if (!cable) {
     return system_->OpenInput(port, std::move(handler));
   }
   MidiError error = MidiError::None;
@@ -524,9 +540,8 @@ OpenOutputResult UsbMidiBackend::OpenVirtualOutput(const std::string& portName) 
 }
 
 OpenOutputResult UsbMidiBackend::OpenOutput(const MidiPortInfo& port) {
-  const Scan scan = ScanDevices();
-  const UsbCable* cable = Find(scan.outputs, port.name);
-  if (cable == nullptr) {
+  const auto cable = ListedCable(&Scan::outputs, port.name);
+  if (!cable) {
     return system_->OpenOutput(port);
   }
   MidiError error = MidiError::None;
@@ -539,9 +554,8 @@ OpenOutputResult UsbMidiBackend::OpenOutput(const MidiPortInfo& port) {
 
 MidiError UsbMidiBackend::SendSysEx(const MidiPortInfo& port,
                                     std::span<const std::uint8_t> message) {
-  const Scan scan = ScanDevices();
-  const UsbCable* cable = Find(scan.outputs, port.name);
-  if (cable == nullptr) {
+  const auto cable = ListedCable(&Scan::outputs, port.name);
+  if (!cable) {
     return system_->SendSysEx(port, message);
   }
   MidiError error = MidiError::None;

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -73,7 +74,11 @@ class UsbMidiBackend final : public MidiBackend {
     std::vector<UsbCable> inputs;
     std::vector<std::string> cardNames;
   };
-  [[nodiscard]] Scan ScanDevices();
+  [[nodiscard]] Scan ScanDevices() const;
+  // The cable of a USB port as the last listing showed it, so a send does not scan the bus;
+  // nothing for the system's ports.
+  [[nodiscard]] std::optional<UsbCable> ListedCable(std::vector<UsbCable> Scan::*direction,
+                                                    const std::string& name);
   [[nodiscard]] std::vector<MidiPortInfo> Merge(const std::vector<UsbCable>& cables,
                                                 std::vector<MidiPortInfo> system,
                                                 const std::vector<std::string>& cardNames) const;
@@ -84,8 +89,9 @@ class UsbMidiBackend final : public MidiBackend {
 
   libusb_context* context_;
   std::unique_ptr<MidiBackend> system_;
-  std::mutex mutex_;  // links_: ports close on any thread
+  std::mutex mutex_;  // links_ and listed_: ports close on any thread
   std::map<std::pair<int, int>, std::weak_ptr<UsbLink>> links_;
+  std::optional<Scan> listed_;
   std::shared_ptr<UsbNotices> notices_;  // also written by links that outlive a call
 };
 
