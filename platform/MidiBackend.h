@@ -99,6 +99,12 @@ class MidiBackend {
   // this backend works again. Callable from any thread.
   [[nodiscard]] virtual bool SystemGone() const { return false; }
 
+  // The way messages to and from a listed port take, for lists that tell ports apart by it:
+  // "USB direct" for a USB MIDI cable reached without the kernel's driver, else ApiName().
+  [[nodiscard]] virtual std::string PortRoute(const MidiPortInfo& /*port*/) const {
+    return ApiName();
+  }
+
   // Ports in a stable order; a port of our own client is not listed.
   [[nodiscard]] virtual std::vector<MidiPortInfo> ListOutputs() = 0;
   [[nodiscard]] virtual std::vector<MidiPortInfo> ListInputs() = 0;

@@ -510,6 +510,13 @@ std::optional<UsbCable> UsbMidiBackend::ListedCable(std::vector<UsbCable> Scan::
   return cable == nullptr ? std::nullopt : std::optional<UsbCable>(*cable);
 }
 
+std::string UsbMidiBackend::PortRoute(const MidiPortInfo& port) const {
+  const std::lock_guard lock(mutex_);
+  const bool usb = listed_ && (Find(listed_->outputs, port.name) != nullptr ||
+                               Find(listed_->inputs, port.name) != nullptr);
+  return usb ? "USB direct" : system_->PortRoute(port);
+}
+
 OpenInputResult UsbMidiBackend::OpenInput(const MidiPortInfo& port, ShortMessageHandler handler) {
   const auto cable = ListedCable(&Scan::inputs, port.name);
   if (!cable) {

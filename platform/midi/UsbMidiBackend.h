@@ -51,6 +51,7 @@ class UsbMidiBackend final : public MidiBackend {
 
   [[nodiscard]] std::string ApiName() const override;
   [[nodiscard]] bool HasSystem() const override;
+  [[nodiscard]] std::string PortRoute(const MidiPortInfo& port) const override;
   [[nodiscard]] std::vector<MidiPortInfo> ListOutputs() override;
   [[nodiscard]] std::vector<MidiPortInfo> ListInputs() override;
   [[nodiscard]] OpenInputResult OpenInput(const MidiPortInfo& port,
@@ -89,7 +90,7 @@ class UsbMidiBackend final : public MidiBackend {
 
   libusb_context* context_;
   std::unique_ptr<MidiBackend> system_;
-  std::mutex mutex_;  // links_ and listed_: ports close on any thread
+  mutable std::mutex mutex_;  // links_ and listed_: ports close on any thread
   std::map<std::pair<int, int>, std::weak_ptr<UsbLink>> links_;
   std::optional<Scan> listed_;
   std::shared_ptr<UsbNotices> notices_;  // also written by links that outlive a call

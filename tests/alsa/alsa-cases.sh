@@ -33,7 +33,7 @@ through() {
   "$device" --name thru-dev --once --expect "$work/through.bin" >"$work/dev.out" &
   local pid=$! to
   started "$work/dev.out" || return 1
-  to=$("$send" --list | sed -n 's/.*thru-dev:in \([0-9]*:[0-9]*\)$/\1/p')
+  to=$("$send" --list | sed -n 's/.*thru-dev:in \([0-9]*:[0-9]*\) *\[ALSA\]$/\1/p')
   aconnect "Midi Through:0" "$to" || return 1
   "$send" --out "Midi Through" --in thru-dev --timeout 20 "$work/through.bin" && wait "$pid"
 }

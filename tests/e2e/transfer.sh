@@ -78,9 +78,9 @@ wait_for '^ready' "$work/device.out" || fail "device not ready within 10 s"
 if [ "$case_name" = ports ]; then
   timeout -s KILL 30 "$send" --list >"$work/send.out" 2>&1 || fail "--list failed"
   # The device's input is among the outputs to send to, its output among the inputs.
-  sed -n '/^MIDI API: JACK$/,/^Input/p' "$work/send.out" | grep -Eq "^  [0-9]+: $name.*:in\$" ||
+  sed -n '/^MIDI API: JACK$/,/^Input/p' "$work/send.out" | grep -Eq "^  [0-9]+: $name.*:in +\[JACK\]\$" ||
     fail "no JACK, or the device's input is not listed as an output"
-  sed -n '/^Input/,$p' "$work/send.out" | grep -Eq "^  [0-9]+: $name.*:out\$" ||
+  sed -n '/^Input/,$p' "$work/send.out" | grep -Eq "^  [0-9]+: $name.*:out +\[JACK\]\$" ||
     fail "device output not listed as an input"
   for wanted in "no-such-device-$$" 4096; do
     timeout -s KILL 30 "$send" --out "$wanted" --in "$name" "$work/image.bin" 2>"$work/send.err"

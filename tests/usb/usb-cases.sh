@@ -62,12 +62,12 @@ transfer() {  # BYTES
     { cat "$work/send.out"; kill "$pid"; wait "$pid"; cat "$work/raw.out"; dmesg | tail -n 5; return 1; }
   wait "$pid" && cat "$work/raw.out" && cat "$work/send.out"
 }
-# The list offers the cable once, on the direct path.
+# The list offers the cable once, on the direct path, and says so.
 listing() {
   "$send" --list >"$work/list" || return 1
   cat "$work/list"
   [ "$(grep -c "Movrin Test Device" "$work/list")" -eq 2 ] &&
-    [ "$(grep -c "Movrin Test Device MIDI 1 (USB)" "$work/list")" -eq 2 ]
+    [ "$(grep -c "Movrin Test Device MIDI 1 (USB) *\[USB direct\]$" "$work/list")" -eq 2 ]
 }
 # What we route around: the kernel's own path breaks a SysEx that carries 0x89. A message of
 # 7-bit bytes after it marks the end of what arrived.

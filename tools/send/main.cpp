@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -97,13 +98,20 @@ int RunExport(const SendArguments& args) {
   return Exit(SendExit::Ok);
 }
 
-void PrintPorts(const char* title, const std::vector<MidiPortInfo>& ports) {
+// The route in a column of its own after the names: which ports reach a USB device directly.
+void PrintPorts(const MidiBackend& backend, const char* title,
+                const std::vector<MidiPortInfo>& ports) {
   std::printf("%s:\n", title);
   if (ports.empty()) {
     std::printf("  (none)\n");
   }
+  std::size_t width = 0;
+  for (const MidiPortInfo& port : ports) {
+    width = std::max(width, port.name.size());
+  }
   for (std::size_t i = 0; i < ports.size(); ++i) {
-    std::printf("  %zu: %s\n", i, ports[i].name.c_str());
+    std::printf("  %zu: %-*s  [%s]\n", i, static_cast<int>(width), ports[i].name.c_str(),
+                backend.PortRoute(ports[i]).c_str());
   }
 }
 
@@ -115,8 +123,10 @@ int RunList() {
     return Exit(SendExit::BadInput);
   }
   std::printf("MIDI API: %s\n", backend->ApiName().c_str());
-  PrintPorts("Output ports (--out)", backend->ListOutputs());
-  PrintPorts("Input ports (--in)", backend->ListInputs());
+  const auto outputs = backend->ListOutputs();
+  const auto inputs = backend->ListInputs();
+  PrintPorts(*backend, "Output ports (--out)", outputs);
+  PrintPorts(*backend, "Input ports (--in)", inputs);
   return Exit(SendExit::Ok);
 }
 
