@@ -182,7 +182,11 @@ class UsbLink {
     if (claimed_) {
       libusb_release_interface(handle_, interface_);
     }
-    if (detached_ && libusb_attach_kernel_driver(handle_, interface_) != LIBUSB_SUCCESS) {
+    // The kernel can accept the interface back and still fail to bind its driver (its probe
+    // fails after a transfer that was cut short, or always on Linux 6.1): only a driver that is
+    // bound again counts.
+    if (detached_ && (libusb_attach_kernel_driver(handle_, interface_) != LIBUSB_SUCCESS ||
+                      libusb_kernel_driver_active(handle_, interface_) != 1)) {
       notices_->Add("the kernel could not take back the USB MIDI device \"" + name_ +
                     "\": other programs will see it again once it is unplugged and plugged in "
                     "again (after it has finished writing the image)");

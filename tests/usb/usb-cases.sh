@@ -3,9 +3,9 @@
 # which the same kernel enumerates as a USB MIDI device (snd-usb-audio). The gadget's own raw
 # MIDI port gets exactly the bytes the USB packets carried, and movrin-raw-device reads them
 # there. One line per case; fails when any case failed.
-#   usb-cases.sh SEND RAW_DEVICE
+#   usb-cases.sh SEND RAW_DEVICE [WINDOW_TESTS]
 set -uo pipefail
-send=${1:?movrin-send} raw=${2:?movrin-raw-device}
+send=${1:?movrin-send} raw=${2:?movrin-raw-device} window=${3:-}
 work=$(mktemp -d)
 chmod 755 "$work"  # the no-permission case reads its image as another user
 failed=0
@@ -28,6 +28,7 @@ card_of() {  # DRIVER: the raw MIDI device of the first card with that driver
 }
 setup() {
   mount -t configfs none /sys/kernel/config 2>/dev/null
+  mount -t debugfs none /sys/kernel/debug 2>/dev/null
   mkdir -p "$gadget/strings/0x409" "$gadget/configs/c.1" "$gadget/functions/midi.usb0" || return 1
   echo 0x1d6b >"$gadget/idVendor"
   echo 0x0104 >"$gadget/idProduct"
@@ -43,12 +44,33 @@ started() {  # OUTPUT
   done
   echo "not ready: $(cat "$1")"; return 1
 }
+# The gadget's MIDI function now and then drops the first OUT transfer after a port opens
+# (about one transfer in ten under load, Linux 6.1): the bus shows the announce delivered
+# whole, the gadget's raw MIDI input counts none of it, and the device never answers. A case
+# that failed that way, as the bus capture proves, runs once more; any other failure stands.
+announce_lost_in_gadget() {
+  [ -s "$work/mon" ] || return 1
+  awk '$3 == "S" && $4 ~ /^Bo:/ && / = 04f00020 / { sent[$1] = 1 }
+       $3 == "C" && $4 ~ /^Bo:/ && sent[$1] && $5 == 0 { carried = 1 }
+       $3 == "C" && $4 ~ /^Bi:/ && $5 == 0 && $6 > 0 { answered = 1 }
+       END { exit !(carried && !answered) }' "$work/mon"
+}
 check() {  # NAME COMMAND...
-  if "${@:2}" >"$work/log" 2>&1; then
-    echo "ok [$1]"
-  else
-    echo "FAIL [$1]"; sed 's/^/  /' "$work/log"; failed=$((failed + 1))
-  fi
+  local attempt mon
+  for attempt in 1 2; do
+    : >"$work/mon"
+    if [ -r /sys/kernel/debug/usb/usbmon/0u ]; then
+      cat /sys/kernel/debug/usb/usbmon/0u >"$work/mon" &
+      mon=$!
+    fi
+    "${@:2}" >"$work/log" 2>&1
+    local code=$?
+    [ -z "${mon:-}" ] || { kill "$mon"; wait "$mon" 2>/dev/null; mon=; }
+    [ "$code" -eq 0 ] && { echo "ok [$1]"; return 0; }
+    [ "$attempt" -eq 1 ] && announce_lost_in_gadget || break
+    echo "again [$1]: the bus carried the announce, the gadget lost it"
+  done
+  echo "FAIL [$1]"; sed 's/^/  /' "$work/log"; failed=$((failed + 1))
 }
 
 # One image over the direct path, every byte checked on the device's side.
@@ -61,6 +83,19 @@ transfer() {  # BYTES
   "$send" --out "(USB)" --in "(USB)" --timeout 20 "$work/image.bin" >"$work/send.out" 2>&1 ||
     { cat "$work/send.out"; kill "$pid"; wait "$pid"; cat "$work/raw.out"; dmesg | tail -n 5; return 1; }
   wait "$pid" && cat "$work/raw.out" && cat "$work/send.out"
+}
+# The window over the cable: the same check on the device's side.
+window_transfer() {
+  head -c 153600 /dev/urandom >"$work/window.bin"
+  "$send" --export "$work/window.syx" "$work/window.bin" >/dev/null || return 1
+  "$raw" "$(card_of "MIDI Gadget")" "$work/window.syx" >"$work/raw.out" 2>&1 &
+  local pid=$!
+  started "$work/raw.out" || return 1
+  MOVRIN_USB_PORT="Movrin Test Device MIDI 1 (USB)" MOVRIN_USB_IMAGE="$work/window.bin" \
+    "$window" --gtest_brief=1 || { kill "$pid"; wait "$pid"; cat "$work/raw.out"; return 1; }
+  wait "$pid"; local code=$?
+  cat "$work/raw.out"
+  [ "$code" -eq 0 ]
 }
 # The list offers the cable once, on the direct path, and says so.
 listing() {
@@ -90,6 +125,26 @@ given_back() {
   fi
   card_of "USB-Audio" || { echo "no kernel port and no word of it"; return 1; }
 }
+# On a kernel that takes the interface back: no word of replugging after a transfer, and a
+# SysEx of 7-bit bytes through the kernel's own port arrives whole.
+taken_back() {
+  transfer 2000 >"$work/back.out" 2>&1 || { cat "$work/back.out"; return 1; }
+  if grep -q "plugged in again" "$work/back.out"; then
+    cat "$work/back.out"; return 1
+  fi
+  local port pid
+  port=$(card_of "USB-Audio") ||
+    { echo "the kernel has no port for the device"; dmesg | tail -n 8; return 1; }
+  printf '\xf0\x7d\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\xf7' >"$work/seven.syx"
+  "$raw" "$(card_of "MIDI Gadget")" "$work/seven.syx" >"$work/raw.out" 2>&1 &
+  pid=$!
+  started "$work/raw.out" || return 1
+  cat "$work/seven.syx" >"$port"
+  wait "$pid"
+  local code=$?
+  cat "$work/raw.out"
+  [ "$code" -eq 0 ]
+}
 # Unplugged in mid-transfer: exit 3, and the message says where it stopped.
 unplugged() {
   head -c 307200 /dev/urandom >"$work/big.bin"
@@ -108,6 +163,31 @@ unplugged() {
   plug >/dev/null
   [ "$code" -eq 3 ] && grep -q "went away after block" "$work/send.out"
 }
+# Ctrl-C in mid-transfer: exit 130, and the interface is given back (or the user told to
+# replug); the transfers after this one find it free.
+interrupted() {
+  head -c 307200 /dev/urandom >"$work/big.bin"
+  "$send" --export "$work/big.syx" "$work/big.bin" >/dev/null || return 1
+  "$raw" "$(card_of "MIDI Gadget")" "$work/big.syx" >"$work/raw.out" 2>&1 &
+  local device=$! pid code
+  started "$work/raw.out" || return 1
+  "$send" --out "(USB)" --in "(USB)" --timeout 20 "$work/big.bin" >"$work/send.out" 2>&1 &
+  pid=$!
+  for _ in $(seq 1 600); do
+    grep -q "blocks 10%" "$work/send.out" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -INT "$pid"
+  wait "$pid"; code=$?
+  kill "$device" 2>/dev/null; wait "$device"
+  cat "$work/send.out"
+  [ "$code" -eq 130 ] || return 1
+  if grep -q "plugged in again" "$work/send.out"; then
+    unplug; plug  # as the user was told, so that the next case finds the kernel's port
+  else
+    card_of "USB-Audio" || { echo "no kernel port and no word of it"; dmesg | tail -n 8; return 1; }
+  fi
+}
 # Without access to the device node: the error says so and names the fix; nothing is sent.
 no_permission() {
   head -c 2000 /dev/urandom >"$work/small.bin"
@@ -122,10 +202,22 @@ no_permission() {
 }
 
 check setup setup || exit 1
+# MOVRIN_USB_CASES=reattach: only what differs on a kernel whose driver takes the interface back.
+if [ "${MOVRIN_USB_CASES:-}" = reattach ]; then
+  echo "kernel $(uname -r)"
+  check taken-back taken_back
+  check interrupted interrupted
+  check taken-back-after-interrupt taken_back
+  echo "usb: $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+fi
 check list listing
 check size-1 transfer 1
 check one-block transfer 896
 check 300KiB transfer 307200
+[ -z "$window" ] || check window window_transfer
+check interrupted interrupted
 check kernel-path-corrupts kernel_path
 check given-back given_back
 check no-permission no_permission
