@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "ImageCheck.h"
 #include "ImageFileReader.h"
 #include "MidiBackend.h"
 #include "MidiInbox.h"
@@ -33,8 +32,8 @@ int Main(int argc, char** argv) {
   if (argc != 4) {
     return Fail("usage: movrin-reference-sender OUT_PORT IN_PORT IMAGE.bin");
   }
-  const ImageFileResult image = ReadImageFile(argv[3], kMaxImageLength);
-  if (!image.ok() || CheckImageLength(image.bytes.size()) != ImageCheck::Ok) {
+  const ImageFileResult image = LoadImageFile(argv[3]);
+  if (!image.ok()) {
     return Fail(std::string("cannot use image ") + argv[3]);
   }
   auto backend = CreateSystemMidiBackend("movrin-reference");
