@@ -4,7 +4,6 @@
 //
 //   movrin-reference-sender OUT_PORT IN_PORT IMAGE.bin
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -60,9 +59,7 @@ int Main(int argc, char** argv) {
     return output.port->Send(message) == MidiError::None;
   };
   link.receive = [&inbox](std::optional<Clock::time_point> deadline) {
-    const auto left = deadline ? *deadline - Clock::now() : Clock::duration(kTimeout);
-    return inbox.WaitPop(
-        std::max(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0)));
+    return inbox.WaitPopUntil(deadline.value_or(Clock::now() + kTimeout));
   };
   const TransferDriver::Action end = DriveTransfer(driver, driver.Begin(image.bytes), link);
   if (end.kind == TransferDriver::Action::Kind::TimedOut) {
