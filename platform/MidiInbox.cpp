@@ -56,8 +56,12 @@ void BasicInbox<T>::DrainWakeups() noexcept {
 
 template <typename T>
 std::optional<T> BasicInbox<T>::WaitPop(std::chrono::milliseconds timeout) {
+  return WaitPopUntil(std::chrono::steady_clock::now() + timeout);
+}
+
+template <typename T>
+std::optional<T> BasicInbox<T>::WaitPopUntil(std::chrono::steady_clock::time_point deadline) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + timeout;
   for (;;) {
     if (interrupted_.load()) {
       return std::nullopt;

@@ -27,6 +27,9 @@ class BasicInbox {
   // The oldest item, or nothing after `timeout` or once interrupted. An interrupt wins over
   // queued items, so Ctrl-C stops a consumer at once.
   [[nodiscard]] std::optional<T> WaitPop(std::chrono::milliseconds timeout);
+  // The same, waiting no later than `deadline`; time_point::max() waits for an item or an
+  // interrupt only.
+  [[nodiscard]] std::optional<T> WaitPopUntil(std::chrono::steady_clock::time_point deadline);
 
   // Wakes the waiter and keeps every later WaitPop from waiting. Async-signal-safe: it only
   // stores a lock-free atomic and writes to an eventfd, so a signal handler may call it.

@@ -1,5 +1,6 @@
 #include "ImageFile.h"
 
+#include <cstring>
 #include <system_error>
 
 namespace movrin {
@@ -18,8 +19,18 @@ std::string Describe(FileError error) {
       return "could not be read completely";
     case FileError::TooLarge:
       return "too large";
+    case FileError::Empty:
+      return "empty";
   }
   return "unknown error";
+}
+
+std::string DescribeWithReason(const ImageFileResult& result) {
+  std::string text = Describe(result.error);
+  if (result.errnum != 0) {
+    text += " (" + std::string(std::strerror(result.errnum)) + ")";
+  }
+  return text;
 }
 
 bool HasImageExtension(const std::string& name) {

@@ -1,7 +1,7 @@
 #pragma once
 
-// What reading an image file can end in, and listing the images of the data folder. The reading
-// itself needs the system's file calls and lives in the platform layer (ImageFileReader.h).
+// What loading an image file can end in (the checks are in ImageLoad.h, the system's file calls
+// in the platform layer's ImageFileReader.h), and listing the images of the data folder.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,17 +18,21 @@ enum class FileError {
   CannotOpen,  // permission or other open failure
   ReadFailed,  // an error or a short read while reading
   TooLarge,    // larger than the caller's limit; nothing was read
+  Empty,       // nothing to send (LoadImage only)
 };
 
 struct ImageFileResult {
   std::vector<std::uint8_t> bytes;
   FileError error = FileError::None;
-  std::string detail;  // the system's reason, when there is one
+  std::uint64_t length = 0;  // the file's length as the system gave it
+  int errnum = 0;            // the system's error number, when it gave one
 
   [[nodiscard]] bool ok() const { return error == FileError::None; }
 };
 
 [[nodiscard]] std::string Describe(FileError error);
+// Describe, followed by the system's reason in parentheses when there is one.
+[[nodiscard]] std::string DescribeWithReason(const ImageFileResult& result);
 
 // The images a folder offers: entries whose names end in ".bin" in any case.
 struct ImageListing {

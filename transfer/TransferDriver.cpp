@@ -2,6 +2,10 @@
 
 #include <utility>
 
+#include "ImageCheck.h"
+#include "Packing.h"
+#include "UpdateMessages.h"
+
 namespace movrin {
 namespace {
 
@@ -19,8 +23,8 @@ TransferDriver::TransferDriver(std::optional<std::chrono::milliseconds> timeout,
 Action TransferDriver::Make(Kind kind) const {
   Action action;
   action.kind = kind;
-  action.blocksSent = engine_.blocksSent();
-  action.blockCount = engine_.blockCount();
+  action.blocksSent = blocksSent_;
+  action.blockCount = plan_.blockCount;
   return action;
 }
 
@@ -33,65 +37,85 @@ Action TransferDriver::Waiting(Kind kind) {
   return action;
 }
 
+void TransferDriver::End(State state) {
+  state_ = state;
+  packed_.clear();
+  packed_.shrink_to_fit();
+}
+
 Action TransferDriver::Begin(std::span<const std::uint8_t> image) {
-  pending_ = Pending::None;
+  inFlight_ = InFlight::None;
   held_.clear();
-  std::vector<std::uint8_t> announce = engine_.Begin(image);
-  if (announce.empty()) {
+  blocksSent_ = 0;
+  if (CheckImageLength(image.size()) != ImageCheck::Ok) {
+    plan_ = BlockPlan{};
+    End(State::Failed);
     return Make(Kind::InvalidImage);
   }
-  pending_ = Pending::Announce;
+  packed_ = PackImage(image);
+  plan_ = MakeBlockPlan(static_cast<std::int64_t>(packed_.size()));
+  state_ = State::WaitingForReady;
+  inFlight_ = InFlight::Announce;
   Action action = Make(Kind::SendAnnounce);
-  action.message = std::move(announce);
+  action.message = AnnounceMessage(static_cast<std::int32_t>(plan_.blockCount));
   return action;
 }
 
 Action TransferDriver::OnSent(bool sent) {
-  switch (std::exchange(pending_, Pending::None)) {
-    case Pending::None:
+  switch (std::exchange(inFlight_, InFlight::None)) {
+    case InFlight::None:
       return {};
-    case Pending::Announce:
-      engine_.AnnounceResult(sent);
-      return sent ? Waiting(Kind::Announced) : Make(Kind::AnnounceFailed);
-    case Pending::Block:
+    case InFlight::Announce:
+      if (!sent) {
+        End(State::Failed);
+        return Make(Kind::AnnounceFailed);
+      }
+      return Waiting(Kind::Announced);
+    case InFlight::Block:
       break;
   }
-  engine_.BlockResult(pendingBlock_, sent);
-  Action action = !sent                                                 ? Make(Kind::BlockFailed)
-                  : engine_.state() == TransferEngine::State::Completed ? Make(Kind::Completed)
-                                                                        : Waiting(Kind::BlockSent);
-  action.block = pendingBlock_;
-  action.bytes = sent ? pendingBytes_ : 0;
+  const std::int64_t block = blocksSent_;
+  Action action;
+  if (!sent) {
+    End(State::Failed);
+    action = Make(Kind::BlockFailed);
+  } else if (++blocksSent_ == plan_.blockCount) {
+    End(State::Completed);
+    action = Make(Kind::Completed);
+  } else {
+    action = Waiting(Kind::BlockSent);
+  }
+  action.block = block;
+  action.bytes = sent ? inFlightBytes_ : 0;
   return action;
 }
 
 Action TransferDriver::OnShortMessage(std::uint32_t message) {
-  if (pending_ != Pending::None) {
+  if (inFlight_ != InFlight::None) {
     if (held_.size() < kMostHeld) {
       held_.push_back(message);
     }
     return {};
   }
-  TransferEngine::Step step = engine_.OnShortMessage(message);
-  switch (step.kind) {
-    case TransferEngine::Step::Kind::Ignore:
-      return {};
-    case TransferEngine::Step::Kind::StartSending:
-      return Waiting(Kind::Started);
-    case TransferEngine::Step::Kind::SendBlock:
-      break;
+  if (message == ReadyNote && state_ == State::WaitingForReady) {
+    state_ = State::Sending;
+    blocksSent_ = 0;
+    return Waiting(Kind::Started);
   }
-  pending_ = Pending::Block;
-  pendingBlock_ = step.blockIndex;
-  pendingBytes_ = step.message.size();
+  if (message != NextNote || state_ != State::Sending || blocksSent_ >= plan_.blockCount) {
+    return {};
+  }
+  inFlight_ = InFlight::Block;
   Action action = Make(Kind::SendBlock);
-  action.block = step.blockIndex;
-  action.message = std::move(step.message);
+  action.block = blocksSent_;
+  action.message = BlockMessage(packed_, static_cast<std::int32_t>(blocksSent_),
+                                plan_.BlockLength(blocksSent_), plan_.blockSize);
+  inFlightBytes_ = action.message.size();
   return action;
 }
 
 Action TransferDriver::TakeHeld() {
-  while (pending_ == Pending::None && !held_.empty()) {
+  while (inFlight_ == InFlight::None && !held_.empty()) {
     const std::uint32_t message = held_.front();
     held_.pop_front();
     Action action = OnShortMessage(message);
@@ -107,19 +131,19 @@ Action TransferDriver::OnTick() {
   if (!deadline || clock_() < *deadline) {
     return {};
   }
-  engine_.Abort();
+  End(State::Idle);
   return Make(Kind::TimedOut);
 }
 
 Action TransferDriver::Abort() {
-  pending_ = Pending::None;
+  inFlight_ = InFlight::None;
   held_.clear();
-  engine_.Abort();
+  End(running() ? State::Idle : state_);
   return Make(Kind::Aborted);
 }
 
 std::optional<TransferDriver::TimePoint> TransferDriver::Deadline() const {
-  if (!timeout_ || !running() || pending_ != Pending::None) {
+  if (!timeout_ || !running() || inFlight_ != InFlight::None) {
     return std::nullopt;
   }
   return deadline_;

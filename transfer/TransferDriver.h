@@ -5,6 +5,11 @@
 // carries out the action that comes back: send these bytes, show progress, or stop. The window,
 // the command-line sender and the export all run it, so none of them holds a rule of its own.
 //
+//   Begin -> announce -> ready note -> (request note -> block) x N -> completed
+//
+// Only the whole 32-bit values ReadyNote and NextNote count. A failed send ends the transfer,
+// and a block is never handed out twice.
+//
 // The device's silence is measured here, on the clock given at construction: the wait starts
 // once the announce went out and starts afresh at the ready note and once each requested block
 // went out. Notes that do not count never extend it, and no wait runs while a send is under
@@ -19,7 +24,7 @@
 #include <span>
 #include <vector>
 
-#include "TransferEngine.h"
+#include "BlockPlan.h"
 
 namespace movrin {
 
@@ -80,25 +85,39 @@ class TransferDriver {
 
   // When OnTick will time out: only while a reply is awaited and a timeout is set.
   [[nodiscard]] std::optional<TimePoint> Deadline() const;
-  [[nodiscard]] bool running() const { return engine_.running(); }
+  [[nodiscard]] bool running() const {
+    return state_ == State::WaitingForReady || state_ == State::Sending;
+  }
   // Between the ready note and the end of the transfer.
-  [[nodiscard]] bool sending() const { return engine_.state() == TransferEngine::State::Sending; }
-  [[nodiscard]] std::int64_t blocksSent() const { return engine_.blocksSent(); }
-  [[nodiscard]] std::int64_t blockCount() const { return engine_.blockCount(); }
-  [[nodiscard]] const BlockPlan& plan() const { return engine_.plan(); }
+  [[nodiscard]] bool sending() const { return state_ == State::Sending; }
+  [[nodiscard]] std::int64_t blocksSent() const { return blocksSent_; }
+  [[nodiscard]] std::int64_t blockCount() const { return plan_.blockCount; }
+  [[nodiscard]] const BlockPlan& plan() const { return plan_; }
 
  private:
-  enum class Pending { None, Announce, Block };
+  enum class State {
+    Idle,             // nothing begun, or abandoned
+    WaitingForReady,  // announced, waiting for the ready note
+    Sending,          // between the ready note and the last block
+    Completed,        // every block went out
+    Failed,           // the image was refused or a send failed
+  };
+  // The one message out: the announce, or block blocksSent_.
+  enum class InFlight { None, Announce, Block };
 
   [[nodiscard]] Action Make(Action::Kind kind) const;
   [[nodiscard]] Action Waiting(Action::Kind kind);
+  // Ends the transfer in `state`; the packed image is released.
+  void End(State state);
 
-  TransferEngine engine_;
   std::optional<std::chrono::milliseconds> timeout_;
   Clock clock_;
-  Pending pending_ = Pending::None;
-  std::int64_t pendingBlock_ = -1;
-  std::size_t pendingBytes_ = 0;
+  State state_ = State::Idle;
+  InFlight inFlight_ = InFlight::None;
+  std::vector<std::uint8_t> packed_;
+  BlockPlan plan_;
+  std::int64_t blocksSent_ = 0;
+  std::size_t inFlightBytes_ = 0;
   TimePoint deadline_{};
   std::deque<std::uint32_t> held_;
 };

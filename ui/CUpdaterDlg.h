@@ -95,10 +95,10 @@ class CUpdaterDlg : public QDialog {
   void FillDeviceLists();
   int OpenMidiIn(int index);
   void CloseMidiIn();
-  // `outcome` learns whether the message went out before any failure box opens, so that the
-  // replies the box's loop delivers already see the result.
-  void SendSysEx(std::span<const std::uint8_t> message, const QString& caption,
-                 const std::function<void(bool sent)>& outcome);
+  // Sends on the port chosen at Send; the failure's box is ShowSendFailure's, opened once the
+  // driver has been told, so that the replies the box's loop delivers already see the result.
+  [[nodiscard]] movrin::MidiError SendSysEx(std::span<const std::uint8_t> message);
+  void ShowSendFailure(movrin::MidiError error, const QString& caption);
   [[nodiscard]] std::optional<movrin::MidiPortInfo> OutputPort(int device) const;
   [[nodiscard]] std::optional<movrin::MidiPortInfo> InputPort(int device) const;
   [[nodiscard]] QComboBox* DeviceList(const char* identifier) const;
@@ -106,9 +106,10 @@ class CUpdaterDlg : public QDialog {
   // Transfer handshake (CUpdaterDlgTransfer.cpp).
   void OnSend();
   long OnMidiInData(quintptr wParam, std::uint32_t lParam);
-  void SendAnnounce(std::span<const std::uint8_t> announce);
-  void SendBlock(std::span<const std::uint8_t> block);
-  void SendDone(bool sent);
+  [[nodiscard]] movrin::MidiError SendAnnounce(std::span<const std::uint8_t> announce);
+  [[nodiscard]] movrin::MidiError SendBlock(std::span<const std::uint8_t> block);
+  // Carries out the driver's actions until it waits for the device again.
+  void Step(movrin::TransferDriver::Action action);
   void Act(const movrin::TransferDriver::Action& action);
   void ShowTransferStopped();
   // The end of a transfer, however it ended: the port choices are the user's again.

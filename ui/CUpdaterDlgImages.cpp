@@ -6,10 +6,8 @@
 #include <QListWidget>
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
 
 #include "CUpdaterDlg.h"
-#include "ImageCheck.h"
 #include "ImageFileReader.h"
 #include "ImageListWidget.h"
 #include "Strings.h"
@@ -75,13 +73,10 @@ bool CUpdaterDlg::LoadSelectedImage() {
   const std::filesystem::path file(
       (QFile::encodeName(m_strFolder) + selected.front()->data(kFileNameRole).toByteArray())
           .toStdString());
-  movrin::ImageFileResult read = movrin::ReadImageFile(file, movrin::kMaxImageLength);
-  if (read.error == movrin::FileError::TooLarge) {
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(file, ec);
-    const std::string message = movrin::ImageCheckMessage(
-        movrin::ImageCheck::TooLarge, name.toStdString(), ec ? movrin::kMaxImageLength + 1 : size);
-    m_boxes.Show(this, QString::fromStdString(message), QString(),
+  movrin::ImageFileResult read = movrin::LoadImageFile(file);
+  const std::string tooShortOrLong = movrin::ImageLengthMessage(read, name.toStdString());
+  if (!tooShortOrLong.empty()) {
+    m_boxes.Show(this, QString::fromStdString(tooShortOrLong), QString(),
                  movrin::kMessageBoxOkExclamation);
     return false;
   }
@@ -92,15 +87,6 @@ bool CUpdaterDlg::LoadSelectedImage() {
     return false;
   }
   m_pImage = std::move(read.bytes);
-
-  const movrin::ImageCheck check = movrin::CheckImageLength(m_pImage.size());
-  if (check != movrin::ImageCheck::Ok) {
-    const std::string message =
-        movrin::ImageCheckMessage(check, name.toStdString(), m_pImage.size());
-    m_boxes.Show(this, QString::fromStdString(message), QString(),
-                 movrin::kMessageBoxOkExclamation);
-    return false;
-  }
 
   return m_boxes.Show(this, Utf8(text::kConfirmSend), Utf8(text::kConfirmCaption),
                       movrin::kMessageBoxYesNo) == movrin::kResultYes;

@@ -104,12 +104,12 @@ void CUpdaterDlg::CloseMidiIn() {
   m_hMidiIn.reset();
 }
 
-void CUpdaterDlg::SendSysEx(std::span<const std::uint8_t> message, const QString& caption,
-                            const std::function<void(bool sent)>& outcome) {
+movrin::MidiError CUpdaterDlg::SendSysEx(std::span<const std::uint8_t> message) {
   // The port chosen at Send, never one the lists show later.
-  const movrin::MidiError error =
-      m_sendPort ? m_midi.SendSysEx(*m_sendPort, message) : movrin::MidiError::NoSuchPort;
-  outcome(error == movrin::MidiError::None);
+  return m_sendPort ? m_midi.SendSysEx(*m_sendPort, message) : movrin::MidiError::NoSuchPort;
+}
+
+void CUpdaterDlg::ShowSendFailure(movrin::MidiError error, const QString& caption) {
   switch (error) {
     case movrin::MidiError::None:
       break;

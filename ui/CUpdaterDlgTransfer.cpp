@@ -49,41 +49,48 @@ void CUpdaterDlg::OnSend() {
   // After a stopped transfer the status line still tells of it; this one is a fresh start.
   m_status->setText(Utf8(text::kStatusPrompt));
   // LoadSelectedImage refuses what the driver would; an invalid image only stops visibly.
-  Act(m_driver.Begin(m_pImage));
+  Step(m_driver.Begin(m_pImage));
 }
 
-void CUpdaterDlg::SendAnnounce(std::span<const std::uint8_t> announce) {
-  SendSysEx(announce, Utf8(text::kAnnounceCaption), [this](bool sent) { SendDone(sent); });
+movrin::MidiError CUpdaterDlg::SendAnnounce(std::span<const std::uint8_t> announce) {
+  return SendSysEx(announce);
 }
 
-void CUpdaterDlg::SendBlock(std::span<const std::uint8_t> block) {
-  SendSysEx(block, Utf8(text::kBlockCaption), [this](bool sent) { SendDone(sent); });
-}
-
-void CUpdaterDlg::SendDone(bool sent) {
-  Act(m_driver.OnSent(sent));
-  // The device's replies that came while the message was under way, in the order they came.
-  for (auto held = m_driver.TakeHeld(); held.kind != movrin::TransferDriver::Action::Kind::None;
-       held = m_driver.TakeHeld()) {
-    Act(held);
-  }
+movrin::MidiError CUpdaterDlg::SendBlock(std::span<const std::uint8_t> block) {
+  return SendSysEx(block);
 }
 
 long CUpdaterDlg::OnMidiInData(quintptr /*wParam*/, std::uint32_t lParam) {
-  Act(m_driver.OnShortMessage(lParam));
+  Step(m_driver.OnShortMessage(lParam));
   return 0;
 }
 
-// What the driver decided, shown and sent; nothing here decides what comes next.
+// One loop for every send, as the command-line sender's: the driver hears the outcome before a
+// failure box opens, and the device's replies held while the message was under way are taken
+// right after it, in the order they came. A box's own loop finds the transfer already ended.
+void CUpdaterDlg::Step(movrin::TransferDriver::Action action) {
+  using Kind = movrin::TransferDriver::Action::Kind;
+  while (action.kind != Kind::None) {
+    Act(action);
+    if (action.Sends()) {
+      const bool announce = action.kind == Kind::SendAnnounce;
+      const movrin::MidiError error =
+          announce ? SendAnnounce(action.message) : SendBlock(action.message);
+      Act(m_driver.OnSent(error == movrin::MidiError::None));
+      ShowSendFailure(error, Utf8(announce ? text::kAnnounceCaption : text::kBlockCaption));
+    }
+    action = m_driver.TakeHeld();
+  }
+}
+
+// What the driver decided, shown; nothing here decides what comes next.
 void CUpdaterDlg::Act(const movrin::TransferDriver::Action& action) {
   using Kind = movrin::TransferDriver::Action::Kind;
   switch (action.kind) {
     case Kind::SendAnnounce:
-      SendAnnounce(action.message);
       break;
     case Kind::SendBlock:
       ClearSilenceHint();  // the device spoke
-      SendBlock(action.message);
       break;
     case Kind::Announced:
       m_nXrunsAtAnnounce = m_midi.XrunCount();

@@ -4,14 +4,12 @@
 //
 //   movrin-reference-sender OUT_PORT IN_PORT IMAGE.bin
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "ImageCheck.h"
 #include "ImageFileReader.h"
 #include "MidiBackend.h"
 #include "MidiInbox.h"
@@ -33,8 +31,8 @@ int Main(int argc, char** argv) {
   if (argc != 4) {
     return Fail("usage: movrin-reference-sender OUT_PORT IN_PORT IMAGE.bin");
   }
-  const ImageFileResult image = ReadImageFile(argv[3], kMaxImageLength);
-  if (!image.ok() || CheckImageLength(image.bytes.size()) != ImageCheck::Ok) {
+  const ImageFileResult image = LoadImageFile(argv[3]);
+  if (!image.ok()) {
     return Fail(std::string("cannot use image ") + argv[3]);
   }
   auto backend = CreateSystemMidiBackend("movrin-reference");
@@ -61,9 +59,7 @@ int Main(int argc, char** argv) {
     return output.port->Send(message) == MidiError::None;
   };
   link.receive = [&inbox](std::optional<Clock::time_point> deadline) {
-    const auto left = deadline ? *deadline - Clock::now() : Clock::duration(kTimeout);
-    return inbox.WaitPop(
-        std::max(std::chrono::ceil<std::chrono::milliseconds>(left), std::chrono::milliseconds(0)));
+    return inbox.WaitPopUntil(deadline.value_or(Clock::now() + kTimeout));
   };
   const TransferDriver::Action end = DriveTransfer(driver, driver.Begin(image.bytes), link);
   if (end.kind == TransferDriver::Action::Kind::TimedOut) {

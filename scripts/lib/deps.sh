@@ -4,7 +4,7 @@ MOVRIN_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   librtmidi-dev jackd2 libjack-jackd2-dev libcli11-dev libusb-1.0-0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang clang-format libclang-rt-dev
+  clang clang-format clang-tidy libclang-rt-dev
   xvfb xauth openbox x11-utils fonts-wqy-zenhei xdg-utils
   fp-utils
   # The ALSA tests' VM (scripts/alsa-vm) and the PipeWire tests.

@@ -14,6 +14,7 @@
 
 #include "AlsaEvents.h"
 #include "MidiBackend.h"
+#include "MidiInbox.h"
 #include "MidiParser.h"
 #include "UpdateMessages.h"
 
@@ -167,6 +168,21 @@ TEST(AlsaEvents, PortNamesEndInTheirAddress) {
 
 // With no ALSA sequencer and no JACK server the program must still start: no ports, clean
 // errors, and not one byte on the terminal.
+// A deadline already passed still hands out what is queued, in order; an interrupt wins over
+// queued items, also for a wait without a deadline.
+TEST(MidiInbox, PopsUntilTheDeadlineAndStopsOnInterrupt) {
+  using Clock = std::chrono::steady_clock;
+  MidiInbox inbox;
+  inbox.Push(1);
+  inbox.Push(2);
+  EXPECT_EQ(inbox.WaitPopUntil(Clock::time_point{}), 1u);
+  EXPECT_EQ(inbox.WaitPopUntil(Clock::time_point{}), 2u);
+  EXPECT_EQ(inbox.WaitPopUntil(Clock::time_point{}), std::nullopt);
+  inbox.Push(3);
+  inbox.Interrupt();
+  EXPECT_EQ(inbox.WaitPopUntil(Clock::time_point::max()), std::nullopt);
+}
+
 TEST(NoMidiSystem, BackendHasNoPortsFailsCleanlyAndPrintsNothing) {
   if (access("/dev/snd/seq", R_OK | W_OK) == 0) {
     GTEST_SKIP() << "this machine has an ALSA sequencer";

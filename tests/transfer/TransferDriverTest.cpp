@@ -86,8 +86,11 @@ TEST(TransferDriver, FollowsTheHandshakeAndTimesOutOnTheInjectedClock) {
       NextNote | 0x01000000u,          // bits above the message
   };
   const std::pair<const char*, const char*> rows[] = {
-      {"whole", "s>a x>- R>S x>- N>B s>b N>B s>b N>B s>C N>- R>- t999>-"},
-      {"out of phase", "s>a N>- R>S R>- N>B"},
+      {"whole", "s>a x>- R>S x>- N>B s>b N>B s>b N>B s>C t999>-"},
+      // The guards, one case each.
+      {"request while a block is in flight", "s>a R>S N>B N>- s>b h>B s>b"},
+      {"request before the ready note", "s>a N>- h>- R>S R>- N>B"},
+      {"notes after the last block", "s>a R>S N>B s>b N>B s>b N>B s>C N>- R>- h>- s>-"},
       {"held while a send is out", "R>- x>- N>- s>a h>S h>B N>- s>b h>B s>b h>- N>B"},
       {"announce fails", "R>- f>F h>- N>- t999>-"},
       {"block fails", "s>a R>S N>B f>G N>- R>- s>-"},

@@ -53,12 +53,8 @@ int Main(int argc, char** argv) {
   if (!args.expectPath.empty()) {
     ImageFileResult expected = ReadImageFile(args.expectPath, kMaxImageLength);
     if (!expected.ok()) {
-      std::string message =
-          "cannot read expected image \"" + args.expectPath + "\": " + Describe(expected.error);
-      if (!expected.detail.empty()) {
-        message += " (" + expected.detail + ")";
-      }
-      PrintError(message);
+      PrintError("cannot read expected image \"" + args.expectPath +
+                 "\": " + DescribeWithReason(expected));
       return Exit(DeviceExit::Failed);
     }
     options.expected = std::move(expected.bytes);

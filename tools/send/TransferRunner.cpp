@@ -13,9 +13,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Waits are cut into slices no longer than this, so an endless wait still looks around.
-constexpr milliseconds kLongestSlice{60000};
-
 // Total bytes of all block messages, for the rate and the time left.
 std::int64_t WireBytes(const BlockPlan& plan) {
   return plan.packedLength + plan.blockCount * static_cast<std::int64_t>(kBlockOverhead);
@@ -107,10 +104,8 @@ TransferRunner::Report TransferRunner::Run(std::span<const std::uint8_t> image,
         }
         nextCheck = now + options_.portCheckInterval;
       }
-      const auto until =
-          std::min({deadline.value_or(Clock::time_point::max()), nextCheck, now + kLongestSlice});
-      const auto slice = std::chrono::ceil<milliseconds>(until - now);
-      const std::optional<std::uint32_t> message = inbox_.WaitPop(std::max(slice, milliseconds(1)));
+      const std::optional<std::uint32_t> message =
+          inbox_.WaitPopUntil(std::min(deadline.value_or(Clock::time_point::max()), nextCheck));
       if (inbox_.interrupted()) {
         stopped = Result::Interrupted;
         return std::nullopt;

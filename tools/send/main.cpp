@@ -14,7 +14,6 @@
 
 #include "Diagnostics.h"
 #include "Hex32.h"
-#include "ImageCheck.h"
 #include "ImageFileReader.h"
 #include "ImageSummary.h"
 #include "MidiBackend.h"
@@ -32,40 +31,28 @@ namespace {
 constexpr const char* kProgram = "movrin-send";
 
 // The window's sentence about an image (capital, full stop) as one of our lines.
-std::string ImageCheckLine(ImageCheck check, const std::string& name, std::uint64_t size) {
-  std::string line = ImageCheckMessage(check, name, size);
-  if (!line.empty() && line.back() == '.') {
-    line.pop_back();
+std::string AsLine(std::string sentence) {
+  if (!sentence.empty() && sentence.back() == '.') {
+    sentence.pop_back();
   }
-  if (!line.empty()) {
-    line.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(line.front())));
+  if (!sentence.empty()) {
+    sentence.front() =
+        static_cast<char>(std::tolower(static_cast<unsigned char>(sentence.front())));
   }
-  return line;
+  return sentence;
 }
 
 // The image, or nothing after one line on stderr that names the file.
 std::optional<std::vector<std::uint8_t>> LoadImage(const std::string& name) {
-  ImageFileResult file = ReadImageFile(name, kMaxImageLength);
-  if (file.error == FileError::TooLarge) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(name, ec);
-    PrintError(ImageCheckLine(ImageCheck::TooLarge, name, ec ? 0 : size));
-    return std::nullopt;
+  ImageFileResult file = LoadImageFile(name);
+  if (file.ok()) {
+    return std::move(file.bytes);
   }
-  if (!file.ok()) {
-    std::string message = "cannot read image \"" + name + "\": " + Describe(file.error);
-    if (!file.detail.empty()) {
-      message += " (" + file.detail + ")";
-    }
-    PrintError(message);
-    return std::nullopt;
-  }
-  const ImageCheck check = CheckImageLength(file.bytes.size());
-  if (check != ImageCheck::Ok) {
-    PrintError(ImageCheckLine(check, name, file.bytes.size()));
-    return std::nullopt;
-  }
-  return std::move(file.bytes);
+  const std::string tooShortOrLong = ImageLengthMessage(file, name);
+  PrintError(!tooShortOrLong.empty()
+                 ? AsLine(tooShortOrLong)
+                 : "cannot read image \"" + name + "\": " + DescribeWithReason(file));
+  return std::nullopt;
 }
 
 int RunInfo(const SendArguments& args) {
