@@ -1,6 +1,7 @@
 #include "InMemoryMidiBackend.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace movrin {
 
@@ -126,6 +127,13 @@ void InMemoryMidiBackend::Forget(Input* input) {
   if (openInput_ == input) {
     openInput_ = liveInputs_.empty() ? nullptr : liveInputs_.back();
   }
+  if (!closeNotice_.empty()) {
+    notices_.push_back(std::exchange(closeNotice_, {}));
+  }
+}
+
+std::vector<std::string> InMemoryMidiBackend::TakeNotices() {
+  return std::exchange(notices_, {});
 }
 
 }  // namespace movrin

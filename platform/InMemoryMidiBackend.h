@@ -49,6 +49,10 @@ class InMemoryMidiBackend final : public MidiBackend {
   void FailSends(MidiError error, std::size_t count = 1, std::size_t skip = 0);
   // The next OpenInput fails with `error`.
   void FailNextOpen(MidiError error) { openFailure_ = error; }
+  // A notice that TakeNotices hands out once the open input has closed, as a USB link's is.
+  void NoticeOnClose(std::string notice) { closeNotice_ = std::move(notice); }
+  [[nodiscard]] std::vector<std::string> TakeNotices() override;
+
   // Runs after each recorded send, before SendSysEx returns: lets a test act "during" a send.
   void OnSend(std::function<void(const Sent&)> hook) { sendHook_ = std::move(hook); }
 
@@ -74,6 +78,8 @@ class InMemoryMidiBackend final : public MidiBackend {
   std::size_t sendFailuresLeft_ = 0;
   std::size_t sendSkipsLeft_ = 0;
   std::function<void(const Sent&)> sendHook_;
+  std::string closeNotice_;
+  std::vector<std::string> notices_;
 };
 
 }  // namespace movrin

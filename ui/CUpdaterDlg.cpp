@@ -239,6 +239,7 @@ void CUpdaterDlg::done(int result) {
     TransferEnded();
   }
   CloseMidiIn();
+  ShowMidiNotices();
   QDialog::done(result);
 }
 

@@ -114,6 +114,7 @@ class CUpdaterDlg : public QDialog {
   void ShowTransferStopped();
   // The end of a transfer, however it ended: the port choices are the user's again.
   void TransferEnded();
+  void ShowMidiNotices();
   void LockPortChoice(bool locked);
   void OnSilentDevice();
   void ClearSilenceHint();

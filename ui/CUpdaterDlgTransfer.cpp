@@ -145,6 +145,16 @@ void CUpdaterDlg::TransferEnded() {
   ClearSilenceHint();
   m_sendPort.reset();
   LockPortChoice(false);
+  ShowMidiNotices();
+}
+
+// What the MIDI layer learnt once the ports closed (a USB device the kernel did not take back
+// and that needs replugging): told after the transfer's own outcome, one box each.
+void CUpdaterDlg::ShowMidiNotices() {
+  for (const std::string& notice : m_midi.TakeNotices()) {
+    m_boxes.Show(this, QString::fromStdString(notice), Utf8(text::kWindowCaption),
+                 movrin::kMessageBoxOkExclamation);
+  }
 }
 
 // Refresh and a new list choice would move the rest of a transfer onto another port.

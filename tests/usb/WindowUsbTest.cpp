@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <memory>
 
 #include "CLabelledProgressCtrl.h"
@@ -52,8 +53,16 @@ TEST(WindowOverUsb, SendsTheChosenImageToTheCable) {
   send->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return send->isEnabled(); }, kWatchdogMs));
 
-  ASSERT_EQ(boxes.shown().size(), 1u) << boxes.shown().back().text.toStdString();
+  // The confirmation, then at most the word that the device needs replugging, which usb-cases.sh
+  // expects on kernels that cannot take the interface back.
+  ASSERT_GE(boxes.shown().size(), 1u);
+  ASSERT_LE(boxes.shown().size(), 2u) << boxes.shown().back().text.toStdString();
   EXPECT_EQ(boxes.shown()[0].text, QString::fromUtf8(text::kConfirmSend));
+  if (boxes.shown().size() == 2) {
+    EXPECT_TRUE(boxes.shown()[1].text.contains(QStringLiteral("plugged in again")))
+        << boxes.shown()[1].text.toStdString();
+    std::puts("told to replug");
+  }
   EXPECT_EQ(dlg->findChild<CLabelledProgressCtrl*>(QStringLiteral("IDC_PROGRESS"))->text(),
             QStringLiteral("100%"));
   const auto* status = dlg->findChild<QLabel*>(QStringLiteral("IDC_STATUS"));

@@ -40,6 +40,28 @@ TEST_F(TransferTest, SendsTheExportedStreamPacedByTheDevice) {
   }
 }
 
+// What the MIDI layer has to say once the ports are closed (a USB device to replug) is told
+// after the transfer, once, while nothing is open any more.
+TEST_F(TransferTest, ANoticeFromClosingThePortsIsToldOnceAfterTheTransfer) {
+  midi_.NoticeOnClose("unplug it and plug it in again");
+  bool portsOpenDuringBox = true;
+  boxes_.WhileOpen(
+      [&](const ScriptedMessageBoxes::Shown&) { portsOpenDuringBox = midi_.inputOpen(); });
+  StartTransfer(MakeImage(1));
+  for (int transfer = 0; transfer < 2; ++transfer) {
+    if (transfer > 0) {
+      PressSend();
+    }
+    FromDevice(ReadyNote);
+    FromDevice(NextNote);
+    ASSERT_TRUE(Button("IDC_SEND")->isEnabled());
+  }
+  ASSERT_EQ(boxes_.shown().size(), 3u) << "confirmation, notice, confirmation";
+  EXPECT_EQ(Shown(1), QStringLiteral("unplug it and plug it in again"));
+  EXPECT_EQ(boxes_.shown()[1].caption, QStringLiteral("Movrin Update"));
+  EXPECT_FALSE(portsOpenDuringBox);
+}
+
 // A failed send ends the transfer where everyone can see it, and the user may retry.
 TEST_F(TransferTest, AFailedSendStopsTheTransferVisiblyAndSendIsOfferedAgain) {
   const std::vector<Bytes> expected = ExpectedStream(MakeImage(5000));  // 6 blocks

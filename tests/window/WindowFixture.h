@@ -52,6 +52,7 @@ class XrunBackend final : public MidiBackend {
     return m_.SendSysEx(p, b);
   }
   std::uint64_t XrunCount() const override { return xruns; }
+  std::vector<std::string> TakeNotices() override { return m_.TakeNotices(); }
   std::uint64_t xruns = 0;
 
  private:
