@@ -73,29 +73,43 @@ check() {  # NAME COMMAND...
   echo "FAIL [$1]"; sed 's/^/  /' "$work/log"; failed=$((failed + 1))
 }
 
+# A random image and its transfer as movrin-send exports it: $work/NAME.bin and NAME.syx.
+image() {  # NAME BYTES
+  head -c "$2" /dev/urandom >"$work/$1.bin"
+  "$send" --export "$work/$1.syx" "$work/$1.bin" >/dev/null
+}
+# The device on the gadget's side, expecting exactly WIRE; its pid in $device once it listens.
+serve() {  # WIRE
+  "$raw" "$(card_of "MIDI Gadget")" "$1" >"$work/raw.out" 2>&1 &
+  device=$!
+  started "$work/raw.out"
+}
+# A 300 KiB transfer in the background, back once it has passed 10%; its pid in $sender.
+start_big() {
+  image big 307200 && serve "$work/big.syx" || return 1
+  "$send" --out "(USB)" --in "(USB)" --timeout 20 "$work/big.bin" >"$work/send.out" 2>&1 &
+  sender=$!
+  for _ in $(seq 1 600); do
+    grep -q "blocks 10%" "$work/send.out" 2>/dev/null && return 0
+    sleep 0.05
+  done
+}
+
 # One image over the direct path, every byte checked on the device's side.
 transfer() {  # BYTES
-  head -c "$1" /dev/urandom >"$work/image.bin"
-  "$send" --export "$work/image.syx" "$work/image.bin" >/dev/null || return 1
-  "$raw" "$(card_of "MIDI Gadget")" "$work/image.syx" >"$work/raw.out" &
-  local pid=$!
-  started "$work/raw.out" || return 1
+  image image "$1" && serve "$work/image.syx" || return 1
   "$send" --out "(USB)" --in "(USB)" --timeout 20 "$work/image.bin" >"$work/send.out" 2>&1 ||
-    { cat "$work/send.out"; kill "$pid"; wait "$pid"; cat "$work/raw.out"; dmesg | tail -n 5; return 1; }
-  wait "$pid" && cat "$work/raw.out" && cat "$work/send.out"
+    { cat "$work/send.out"; kill "$device"; wait "$device"; cat "$work/raw.out"; dmesg | tail -n 5; return 1; }
+  wait "$device" && cat "$work/raw.out" && cat "$work/send.out"
 }
 # The window over the cable: the same check on the device's side.
 window_transfer() {
   unplug; plug || return 1  # the kernel's driver bound afresh, as after the replug a user was told to do
-  head -c 153600 /dev/urandom >"$work/window.bin"
-  "$send" --export "$work/window.syx" "$work/window.bin" >/dev/null || return 1
-  "$raw" "$(card_of "MIDI Gadget")" "$work/window.syx" >"$work/raw.out" 2>&1 &
-  local pid=$!
-  started "$work/raw.out" || return 1
+  image window 153600 && serve "$work/window.syx" || return 1
   MOVRIN_USB_PORT="Movrin Test Device MIDI 1 (USB)" MOVRIN_USB_IMAGE="$work/window.bin" \
     "$window" --gtest_brief=1 >"$work/window.out" 2>&1 ||
-    { cat "$work/window.out"; kill "$pid"; wait "$pid"; cat "$work/raw.out"; return 1; }
-  wait "$pid"; local code=$?
+    { cat "$work/window.out"; kill "$device"; wait "$device"; cat "$work/raw.out"; return 1; }
+  wait "$device"; local code=$?
   cat "$work/raw.out" "$work/window.out"
   [ "$code" -eq 0 ] || return 1
   # Linux 6.1 never binds its driver again: the window must say so.
@@ -113,13 +127,9 @@ listing() {
 # What we route around: the kernel's own path breaks a SysEx that carries 0x89. A message of
 # 7-bit bytes after it marks the end of what arrived.
 kernel_path() {
-  head -c 2000 /dev/urandom >"$work/kernel.bin"
-  "$send" --export "$work/kernel.syx" "$work/kernel.bin" >/dev/null || return 1
-  "$raw" "$(card_of "MIDI Gadget")" "$work/kernel.syx" >"$work/raw.out" 2>&1 &
-  local pid=$!
-  started "$work/raw.out" || return 1
+  image kernel 2000 && serve "$work/kernel.syx" || return 1
   cat "$work/kernel.syx" >"$(card_of "USB-Audio")"
-  wait "$pid"
+  wait "$device"
   cat "$work/raw.out"
   grep -q "wrong byte" "$work/raw.out"
 }
@@ -138,33 +148,22 @@ taken_back() {
   if grep -q "plugged in again" "$work/back.out"; then
     cat "$work/back.out"; return 1
   fi
-  local port pid
+  local port
   port=$(card_of "USB-Audio") ||
     { echo "the kernel has no port for the device"; dmesg | tail -n 8; return 1; }
   printf '\xf0\x7d\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\xf7' >"$work/seven.syx"
-  "$raw" "$(card_of "MIDI Gadget")" "$work/seven.syx" >"$work/raw.out" 2>&1 &
-  pid=$!
-  started "$work/raw.out" || return 1
+  serve "$work/seven.syx" || return 1
   cat "$work/seven.syx" >"$port"
-  wait "$pid"
+  wait "$device"
   local code=$?
   cat "$work/raw.out"
   [ "$code" -eq 0 ]
 }
 # Unplugged in mid-transfer: exit 3, and the message says where it stopped.
 unplugged() {
-  head -c 307200 /dev/urandom >"$work/big.bin"
-  "$send" --export "$work/big.syx" "$work/big.bin" >/dev/null || return 1
-  "$raw" "$(card_of "MIDI Gadget")" "$work/big.syx" >"$work/raw.out" 2>&1 &
-  started "$work/raw.out" || return 1
-  "$send" --out "(USB)" --in "(USB)" --timeout 20 "$work/big.bin" >"$work/send.out" 2>&1 &
-  local pid=$! code
-  for _ in $(seq 1 600); do
-    grep -q "blocks 10%" "$work/send.out" 2>/dev/null && break
-    sleep 0.05
-  done
+  start_big || return 1
   unplug
-  wait "$pid"; code=$?
+  wait "$sender"; local code=$?
   cat "$work/send.out"
   plug >/dev/null
   [ "$code" -eq 3 ] && grep -q "went away after block" "$work/send.out"
@@ -172,19 +171,9 @@ unplugged() {
 # Ctrl-C in mid-transfer: exit 130, and the interface is given back (or the user told to
 # replug); the transfers after this one find it free.
 interrupted() {
-  head -c 307200 /dev/urandom >"$work/big.bin"
-  "$send" --export "$work/big.syx" "$work/big.bin" >/dev/null || return 1
-  "$raw" "$(card_of "MIDI Gadget")" "$work/big.syx" >"$work/raw.out" 2>&1 &
-  local device=$! pid code
-  started "$work/raw.out" || return 1
-  "$send" --out "(USB)" --in "(USB)" --timeout 20 "$work/big.bin" >"$work/send.out" 2>&1 &
-  pid=$!
-  for _ in $(seq 1 600); do
-    grep -q "blocks 10%" "$work/send.out" 2>/dev/null && break
-    sleep 0.05
-  done
-  kill -INT "$pid"
-  wait "$pid"; code=$?
+  start_big || return 1
+  kill -INT "$sender"
+  wait "$sender"; local code=$?
   kill "$device" 2>/dev/null; wait "$device"
   cat "$work/send.out"
   [ "$code" -eq 130 ] || return 1
