@@ -420,9 +420,9 @@ UsbMidiBackend::Scan UsbMidiBackend::ScanDevices() const {
         const bool in = (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0;
         for (int c = 0; c < CableCount(endpoint); ++c) {
           UsbCable cable;
-          const int number = in ? ++inCables : ++outCables;
-          // The kernel names its ports so; ours say which path they take.
-          cable.name = product + " MIDI " + std::to_string(number) + " (USB)";
+          cable.product = product;
+          cable.location = SysfsName(device);
+          cable.number = in ? ++inCables : ++outCables;
           cable.bus = libusb_get_bus_number(device);
           cable.address = libusb_get_device_address(device);
           cable.interface = alt.bInterfaceNumber;
@@ -446,6 +446,8 @@ UsbMidiBackend::Scan UsbMidiBackend::ScanDevices() const {
   if (count >= 0) {
     libusb_free_device_list(list, 1);
   }
+  NameUsbCables(scan.outputs);
+  NameUsbCables(scan.inputs);
   return scan;
 }
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "MidiBackend.h"
+#include "UsbCable.h"
 
 struct libusb_context;
 
@@ -29,18 +30,6 @@ namespace movrin {
 
 class UsbLink;
 struct UsbNotices;
-
-// One cable of one MIDI streaming interface, in one direction.
-struct UsbCable {
-  std::string name;  // as listed
-  std::uint8_t bus = 0;
-  std::uint8_t address = 0;
-  std::uint8_t interface = 0;
-  std::uint8_t endpoint = 0;  // with the direction bit
-  std::uint16_t packetSize = 64;
-  bool interrupt = false;  // an interrupt endpoint rather than a bulk one
-  std::uint8_t cable = 0;
-};
 
 class UsbMidiBackend final : public MidiBackend {
  public:

@@ -4,6 +4,7 @@
 #include <random>
 #include <vector>
 
+#include "UsbCable.h"
 #include "UsbMidiPackets.h"
 
 namespace movrin {
@@ -72,6 +73,24 @@ TEST(UsbMidiPackets, PayloadByCin) {
   const std::uint8_t aftertouch[4] = {0x2D, 0xD1, 0x40, 0x7F};
   EXPECT_EQ(UsbMidiPayload(aftertouch).size(), 2U);
   EXPECT_EQ(UsbMidiCable(aftertouch), 2);
+}
+
+// Two of the same product must each be pickable by name; a lone device keeps the kernel's name.
+TEST(UsbCableNames, TwinDevicesSayWhereTheyArePluggedIn) {
+  const auto cable = [](const char* product, const char* location, int number) {
+    UsbCable made;
+    made.product = product;
+    made.location = location;
+    made.number = number;
+    return made;
+  };
+  std::vector<UsbCable> cables{cable("Synth", "1-1", 1), cable("Synth", "1-1", 2),
+                               cable("Synth", "1-2", 1), cable("Cable", "1-3", 1)};
+  NameUsbCables(cables);
+  EXPECT_EQ(cables[0].name, "Synth MIDI 1 (USB 1-1)");
+  EXPECT_EQ(cables[1].name, "Synth MIDI 2 (USB 1-1)");
+  EXPECT_EQ(cables[2].name, "Synth MIDI 1 (USB 1-2)");
+  EXPECT_EQ(cables[3].name, "Cable MIDI 1 (USB)");
 }
 
 }  // namespace

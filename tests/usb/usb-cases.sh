@@ -55,6 +55,30 @@ announce_lost_in_gadget() {
        $3 == "C" && $4 ~ /^Bi:/ && $5 == 0 && $6 > 0 { answered = 1 }
        END { exit !(carried && !answered) }' "$work/mon"
 }
+# A case that hangs fails on its own, with what it had printed, instead of taking the VM's
+# time limit with it and hiding which case it was.
+case_limit=90
+kill_tree() {  # PID
+  local child
+  for child in $(pgrep -P "$1"); do kill_tree "$child"; done
+  kill -KILL "$1" 2>/dev/null
+}
+bounded() {  # COMMAND...
+  "$@" &
+  local case_pid=$! dog code
+  (
+    sleep "$case_limit"
+    echo "timed out after $case_limit s; still running:"
+    ps -o pid,stat,wchan:20,args --ppid "$case_pid" 2>/dev/null
+    kill_tree "$case_pid"
+  ) &
+  dog=$!
+  wait "$case_pid"
+  code=$?
+  kill_tree "$dog"
+  wait "$dog" 2>/dev/null
+  return "$code"
+}
 check() {  # NAME COMMAND...
   local attempt mon
   for attempt in 1 2; do
@@ -63,12 +87,16 @@ check() {  # NAME COMMAND...
       cat /sys/kernel/debug/usb/usbmon/0u >"$work/mon" &
       mon=$!
     fi
-    "${@:2}" >"$work/log" 2>&1
+    bounded "${@:2}" >"$work/log" 2>&1
     local code=$?
     [ -z "${mon:-}" ] || { kill "$mon"; wait "$mon" 2>/dev/null; mon=; }
     [ "$code" -eq 0 ] && { echo "ok [$1]"; return 0; }
     [ "$attempt" -eq 1 ] && announce_lost_in_gadget || break
     echo "again [$1]: the bus carried the announce, the gadget lost it"
+    sed 's/^/  /' "$work/log"
+    # Afresh, as a user would start again: whatever the lost case left behind is gone.
+    unplug
+    plug || break
   done
   echo "FAIL [$1]"; sed 's/^/  /' "$work/log"; failed=$((failed + 1))
 }
@@ -93,6 +121,9 @@ start_big() {
     grep -q "blocks 10%" "$work/send.out" 2>/dev/null && return 0
     sleep 0.05
   done
+  echo "the transfer did not get to 10%:"; cat "$work/send.out"
+  kill "$sender" "$device" 2>/dev/null; wait "$sender" "$device"
+  return 1
 }
 
 # One image over the direct path, every byte checked on the device's side.
