@@ -8,7 +8,7 @@ MOVRIN_PACKAGES=(
   xvfb xauth openbox x11-utils fonts-wqy-zenhei xdg-utils
   fp-utils
   # The ALSA tests' VM (scripts/alsa-vm) and the PipeWire tests.
-  qemu-system-x86 busybox-static cpio kmod xz-utils alsa-utils pipewire pipewire-jack
+  qemu-system-x86 busybox-static cpio kmod xz-utils procps alsa-utils pipewire pipewire-jack
 )
 
 # Installs whatever is missing, with sudo when not root.
