@@ -1,8 +1,8 @@
 #pragma once
 
 // The program's whole use of the system's MIDI services, behind one small interface, with one
-// back end per MIDI system in midi/ that only the factory below knows (the build keeps that
-// folder and the RtMidi, ALSA and JACK headers from everything else). "No ports" is a normal
+// back end per MIDI system in midi/ that only the factory knows (the build keeps that folder
+// and the RtMidi, ALSA, JACK and libusb headers from everything else). "No ports" is a normal
 // state: a backend always exists, and its lists may simply be empty.
 
 #include <cstdint>
@@ -139,23 +139,17 @@ class MidiBackend {
   [[nodiscard]] virtual std::vector<std::string> TakeNotices() { return {}; }
 };
 
-enum class MidiSystem { Alsa, Jack };
-
-struct MidiBackendOptions {
-  // On JACK the SysEx send port stays connected between sends (the default): registering a port
-  // per message reorders the whole graph each time, which makes each send about five times
-  // slower and, on a loaded machine, loses messages. Off: one port per message, as on ALSA.
-  bool keepJackOutputOpen = true;
-};
-
 // The system's MIDI: the ALSA sequencer when it is there, else a running JACK server, else a
-// backend with no ports (HasSystem() false); USB MIDI interfaces beside it, driven directly,
-// where the build has libusb. Never prints; never throws.
+// backend with no ports (HasSystem() false); USB MIDI interfaces beside it, driven directly.
+// Each only where the build has it. Never prints; never throws.
 [[nodiscard]] std::unique_ptr<MidiBackend> CreateSystemMidiBackend(const std::string& clientName);
 
-// One MIDI system only, or the backend with no ports when that system is not there.
-[[nodiscard]] std::unique_ptr<MidiBackend> CreateMidiBackend(const std::string& clientName,
-                                                             MidiSystem system,
-                                                             MidiBackendOptions options = {});
+// The MIDI systems this build can reach, in the order they are tried ("ALSA", "JACK", "USB");
+// empty for a build without any.
+[[nodiscard]] std::vector<std::string> BuiltMidiSystems();
+
+// For messages that say no system answered: "tried ALSA, JACK and USB", or "this build has
+// none".
+[[nodiscard]] std::string NoMidiSystemDetail();
 
 }  // namespace movrin

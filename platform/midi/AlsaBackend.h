@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "MidiBackend.h"
+#include "MidiSystems.h"
 #include "OwnPorts.h"
 #include "RtObject.h"
 

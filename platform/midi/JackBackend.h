@@ -12,6 +12,7 @@
 #include "JackClient.h"
 #include "JackSysExSender.h"
 #include "MidiBackend.h"
+#include "MidiSystems.h"
 #include "OwnPorts.h"
 
 namespace movrin {

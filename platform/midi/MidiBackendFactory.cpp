@@ -1,17 +1,23 @@
 // The one place that knows which MIDI systems there are. Another system (WinMM, CoreMIDI) is a
 // back end of its own: a file pair with a static Create that returns null when the system is
-// not there, its row in kSystems below (with its include and a MidiSystem value), and its file
-// in platform/CMakeLists.txt.
+// not there, its row in kSystems below (with its include and a MidiSystem value), and its block
+// in platform/CMakeLists.txt, which defines MOVRIN_WITH_<SYSTEM> when the build has it.
 
 #include <exception>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "AlsaBackend.h"
-#include "JackBackend.h"
 #include "MidiBackend.h"
+#include "MidiSystems.h"
 #include "NullBackend.h"
+#ifdef MOVRIN_WITH_ALSA
+#include "AlsaBackend.h"
+#endif
+#ifdef MOVRIN_WITH_JACK
+#include "JackBackend.h"
+#endif
 #ifdef MOVRIN_WITH_USB
 #include "UsbMidiBackend.h"
 #endif
@@ -22,13 +28,19 @@ namespace {
 
 struct System {
   MidiSystem id;
+  const char* name;
   std::unique_ptr<MidiBackend> (*create)(const std::string&, const MidiBackendOptions&);
 };
 
-// In the order they are tried.
+// In the order they are tried. The sentinel keeps the array valid in a build without any.
 constexpr System kSystems[] = {
-    {MidiSystem::Alsa, &AlsaBackend::Create},
-    {MidiSystem::Jack, &JackBackend::Create},
+#ifdef MOVRIN_WITH_ALSA
+    {MidiSystem::Alsa, "ALSA", &AlsaBackend::Create},
+#endif
+#ifdef MOVRIN_WITH_JACK
+    {MidiSystem::Jack, "JACK", &JackBackend::Create},
+#endif
+    {MidiSystem::Alsa, nullptr, nullptr},
 };
 
 // The first system there is, of all or of `only`; the backend with no ports when there is none.
@@ -36,7 +48,7 @@ std::unique_ptr<MidiBackend> FirstReachable(const std::string& clientName,
                                             std::optional<MidiSystem> only,
                                             const MidiBackendOptions& options) {
   for (const System& system : kSystems) {
-    if (!only || system.id == *only) {
+    if (system.create && (!only || system.id == *only)) {
       try {
         if (auto backend = system.create(clientName, options)) {
           return backend;
@@ -66,6 +78,31 @@ std::unique_ptr<MidiBackend> CreateSystemMidiBackend(const std::string& clientNa
 std::unique_ptr<MidiBackend> CreateMidiBackend(const std::string& clientName, MidiSystem system,
                                                MidiBackendOptions options) {
   return FirstReachable(clientName, system, options);
+}
+
+std::vector<std::string> BuiltMidiSystems() {
+  std::vector<std::string> names;
+  for (const System& system : kSystems) {
+    if (system.name) {
+      names.emplace_back(system.name);
+    }
+  }
+#ifdef MOVRIN_WITH_USB
+  names.emplace_back("USB");
+#endif
+  return names;
+}
+
+std::string NoMidiSystemDetail() {
+  const std::vector<std::string> names = BuiltMidiSystems();
+  if (names.empty()) {
+    return "this build has none";
+  }
+  std::string text = "tried " + names.front();
+  for (std::size_t i = 1; i < names.size(); ++i) {
+    text += (i + 1 == names.size() ? " and " : ", ") + names[i];
+  }
+  return text;
 }
 
 }  // namespace movrin

@@ -27,6 +27,7 @@
 #include "CLabelledProgressCtrl.h"
 #include "CUpdaterDlg.h"
 #include "MidiBackend.h"
+#include "MidiSystems.h"
 #include "ScriptedMessageBoxes.h"
 #include "Strings.h"
 #include "WindowFixture.h"

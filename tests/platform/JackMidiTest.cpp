@@ -17,6 +17,7 @@
 
 #include "MidiBackend.h"
 #include "MidiInbox.h"
+#include "MidiSystems.h"
 
 namespace movrin {
 

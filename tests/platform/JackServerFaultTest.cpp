@@ -18,6 +18,7 @@
 
 #include "MidiBackend.h"
 #include "MidiInbox.h"
+#include "MidiSystems.h"
 #include "TransferRunner.h"
 
 #ifndef MOVRIN_JACK_SCRIPT

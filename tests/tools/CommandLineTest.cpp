@@ -229,7 +229,7 @@ TEST_F(CommandLine, ListWithoutAnyMidiSystemFails) {
   ::setenv("JACK_NO_START_SERVER", "1", 1);
   const ProgramResult run = RunProgram(kSend, {"--list"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "movrin-send: no MIDI system could be reached (neither ALSA nor JACK)\n");
+  EXPECT_EQ(run.err, "movrin-send: no MIDI system could be reached (tried ALSA, JACK and USB)\n");
   EXPECT_EQ(run.out, "");
 }
 

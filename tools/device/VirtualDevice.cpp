@@ -39,7 +39,7 @@ VirtualDevice::VirtualDevice(const DeviceArguments& args, DeviceSession::Options
 int VirtualDevice::Run() {
   backend_ = CreateSystemMidiBackend(args_.name);
   if (!backend_->HasSystem()) {
-    PrintError("no MIDI system could be reached (neither ALSA nor JACK)");
+    PrintError("no MIDI system could be reached (" + NoMidiSystemDetail() + ")");
     return Exit(DeviceExit::MidiFailed);
   }
   // The output first, so the first reply never finds it missing.

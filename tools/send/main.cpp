@@ -106,7 +106,7 @@ int RunList() {
   const auto backend = CreateSystemMidiBackend(kProgram);
   // An empty list would read as a system without ports.
   if (!backend->HasSystem()) {
-    PrintError("no MIDI system could be reached (neither ALSA nor JACK)");
+    PrintError("no MIDI system could be reached (" + NoMidiSystemDetail() + ")");
     return Exit(SendExit::BadInput);
   }
   std::printf("MIDI API: %s\n", backend->ApiName().c_str());
@@ -124,7 +124,7 @@ int RunSend(const SendArguments& args) {
   }
   const auto backend = CreateSystemMidiBackend(kProgram);
   if (!backend->HasSystem()) {
-    PrintError("no MIDI system could be reached (neither ALSA nor JACK)");
+    PrintError("no MIDI system could be reached (" + NoMidiSystemDetail() + ")");
     return Exit(SendExit::BadInput);
   }
   const auto outputs = backend->ListOutputs();
