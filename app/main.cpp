@@ -7,5 +7,5 @@ int main(int argc, char** argv) {
   movrin::IgnoreBrokenPipe();
   CUpdaterApp app(argc, argv);
   app.InitInstance();
-  return 0;
+  return app.ExitInstance();
 }

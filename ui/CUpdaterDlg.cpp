@@ -243,6 +243,16 @@ void CUpdaterDlg::done(int result) {
   QDialog::done(result);
 }
 
+std::vector<std::string> CUpdaterDlg::ReleaseMidi() {
+  if (m_driver.running()) {
+    m_driver.Abort();
+    m_silence->stop();
+    m_sendPort.reset();
+  }
+  CloseMidiIn();
+  return m_midi.TakeNotices();
+}
+
 void CUpdaterDlg::OnAbout() {
   if (m_shell.about) {
     m_shell.about(this);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "MessageBoxes.h"
@@ -67,6 +68,11 @@ class CUpdaterDlg : public QDialog {
 
   // Every way out (Escape, Enter, the close box, a failed input port) comes through here.
   void done(int result) override;
+
+  // For a signal's end: stops a running transfer without asking and closes the input port, so
+  // that a USB interface goes back to the kernel. Returns what the MIDI layer had to say about
+  // that, for the terminal, since no box can be shown any more.
+  [[nodiscard]] std::vector<std::string> ReleaseMidi();
 
  protected:
   bool event(QEvent* e) override;

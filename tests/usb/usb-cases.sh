@@ -141,7 +141,7 @@ window_transfer() {
   unplug; plug || return 1  # the kernel's driver bound afresh, as after the replug a user was told to do
   image window 153600 && serve "$work/window.syx" || return 1
   MOVRIN_USB_PORT="Movrin Test Device MIDI 1 (USB)" MOVRIN_USB_IMAGE="$work/window.bin" \
-    "$window" --gtest_brief=1 >"$work/window.out" 2>&1 ||
+    "$window" --gtest_brief=1 --gtest_filter='*SendsTheChosenImage*' >"$work/window.out" 2>&1 ||
     { cat "$work/window.out"; kill "$device"; wait "$device"; cat "$work/raw.out"; return 1; }
   wait "$device"; local code=$?
   cat "$work/raw.out" "$work/window.out"
@@ -150,6 +150,18 @@ window_transfer() {
   case $(uname -r) in
     6.1.*) grep -q "told to replug" "$work/window.out" || { echo "no word of replugging"; return 1; } ;;
   esac
+}
+# SIGTERM to the window in mid-transfer: it closes without a question and gives the interface
+# back, which shows on the kernel's side.
+window_terminated() {
+  unplug; plug || return 1
+  image window 307200 && serve "$work/window.syx" || return 1
+  MOVRIN_USB_PORT="Movrin Test Device MIDI 1 (USB)" MOVRIN_USB_IMAGE="$work/window.bin" \
+    "$window" --gtest_brief=1 --gtest_filter='*Sigterm*' >"$work/window.out" 2>&1
+  local code=$?
+  kill "$device" 2>/dev/null; wait "$device"
+  cat "$work/window.out"
+  [ "$code" -eq 0 ] && kernel_has_it_back "$work/window.out"
 }
 # The list offers the cable once, on the direct path, and says so.
 listing() {
@@ -181,8 +193,17 @@ given_back() {
 # replug, and truly have no port.
 taken_back() {
   transfer 2000 >"$work/back.out" 2>&1 || { cat "$work/back.out"; return 1; }
-  if grep -q "plugged in again" "$work/back.out"; then
-    ! card_of "USB-Audio" || { echo "told to replug, but the kernel has its port"; return 1; }
+  kernel_has_it_back "$work/back.out"
+}
+# After our program: the kernel's port takes a 7-bit SysEx, or the program's OUTPUT said that
+# only a replug brings it back, and the kernel truly has no working port then (Linux 6.1 keeps
+# a stale one on the card, which nothing reaches; later kernels remove it).
+kernel_has_it_back() {  # OUTPUT
+  if grep -q "plugged in again" "$1"; then
+    case $(uname -r) in
+      6.1.*) ;;
+      *) ! card_of "USB-Audio" || { echo "told to replug, but the kernel has its port"; return 1; } ;;
+    esac
     echo "told to replug"; dmesg | tail -n 2
     unplug; plug  # as the user was told
     return
@@ -242,6 +263,7 @@ if [ "${MOVRIN_USB_CASES:-}" = reattach ]; then
   check taken-back taken_back
   check interrupted interrupted
   check taken-back-after-interrupt taken_back
+  [ -z "$window" ] || check window-sigterm window_terminated
   echo "usb: $failed failed"
   [ "$failed" -eq 0 ]
   exit
@@ -251,6 +273,7 @@ check size-1 transfer 1
 check one-block transfer 896
 check 300KiB transfer 307200
 [ -z "$window" ] || check window window_transfer
+[ -z "$window" ] || check window-sigterm window_terminated
 check interrupted interrupted
 check kernel-path-corrupts kernel_path
 check given-back given_back
