@@ -5,6 +5,7 @@
 // and the RtMidi, ALSA, JACK and libusb headers from everything else). "No ports" is a normal
 // state: a backend always exists, and its lists may simply be empty.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -138,6 +139,11 @@ class MidiBackend {
   // take back after a transfer), once each, oldest first.
   [[nodiscard]] virtual std::vector<std::string> TakeNotices() { return {}; }
 };
+
+// How long a MIDI server (JACK's) may take to take a new client before it counts as not
+// answering: well under a second is usual, but a loaded server that is still finishing
+// another client's close may take many.
+inline constexpr std::chrono::seconds kServerAnswerLimit{15};
 
 // The system's MIDI: the ALSA sequencer when it is there, else a running JACK server, else a
 // backend with no ports (HasSystem() false); USB MIDI interfaces beside it, driven directly.

@@ -1,6 +1,9 @@
 #include "JackBackend.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "JackInputPort.h"
@@ -23,7 +26,14 @@ bool KeptOnVirtualInput(std::span<const std::uint8_t> message) {
 std::unique_ptr<MidiBackend> JackBackend::Create(const std::string& clientName,
                                                  const MidiBackendOptions& options) {
   // A port-less client of its own, so that the ports' client keeps the plain name.
-  auto control = JackClient::Open(clientName + "-ctl").client;
+  JackClient::Opened opened = JackClient::Open(clientName + "-ctl");
+  if (opened.unanswered) {
+    const char* server = std::getenv("JACK_DEFAULT_SERVER");
+    throw std::runtime_error(
+        "the JACK server \"" + std::string(server != nullptr && *server != 0 ? server : "default") +
+        "\" does not answer (given up after " + std::to_string(kServerAnswerLimit.count()) + " s)");
+  }
+  auto control = std::move(opened.client);
   if (control == nullptr) {
     return nullptr;
   }

@@ -19,7 +19,8 @@ namespace movrin {
 
 class JackBackend final : public MidiBackend {
  public:
-  // Null when no JACK server is running; never starts one.
+  // Null when no JACK server is running; never starts one. Throws std::runtime_error, saying
+  // so, when the server runs but does not answer.
   [[nodiscard]] static std::unique_ptr<MidiBackend> Create(const std::string& clientName,
                                                            const MidiBackendOptions& options);
 

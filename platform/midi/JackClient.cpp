@@ -23,9 +23,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Opening a client, registering, activating and connecting take well under a second; a loaded
-// server that is still finishing another client's close may take many.
-constexpr milliseconds kOpenLimit{15000};
 // Long enough for a close on a loaded machine, short enough for Ctrl-C.
 constexpr milliseconds kCloseLimit{1000};
 constexpr milliseconds kReconnectLimit{2000};
@@ -101,7 +98,7 @@ JackClient::Opened JackClient::Open(const std::string& name, const std::string& 
                                     std::shared_ptr<JackCycle> cycle) {
   SilenceLibrary();
   IgnoreBrokenPipe();
-  auto opened = Bounded<Opened>(kOpenLimit, [=]() -> Opened {
+  auto opened = Bounded<Opened>(JackClient::kOpenLimit, [=]() -> Opened {
     jack_client_t* raw = OpenRefusedAgain(name);
     if (raw == nullptr) {
       return {nullptr, MidiError::Unavailable};
@@ -138,7 +135,7 @@ JackClient::Opened JackClient::Open(const std::string& name, const std::string& 
     }
     return {std::move(client), MidiError::None};
   });
-  return opened ? std::move(*opened) : Opened{nullptr, MidiError::Unavailable};
+  return opened ? std::move(*opened) : Opened{nullptr, MidiError::Unavailable, true};
 }
 
 JackClient::JackClient(jack_client_t* client, std::shared_ptr<JackCycle> cycle)

@@ -38,6 +38,9 @@ class JackClient {
  public:
   struct Opened;
 
+  // Opening a client, registering, activating and connecting it.
+  static constexpr std::chrono::milliseconds kOpenLimit{kServerAnswerLimit};
+
   // A client named `name` (JACK may add a suffix), activated. With a cycle, `portName` is
   // registered with `flags` and the cycle runs each period; unless `peer` is empty the port is
   // then connected to it (in the direction `flags` implies) and the connection confirmed.
@@ -112,6 +115,7 @@ class JackClient {
 struct JackClient::Opened {
   std::unique_ptr<JackClient> client;
   MidiError error = MidiError::None;
+  bool unanswered = false;  // the server took no part within kOpenLimit: it is stalled
 };
 
 template <typename T>

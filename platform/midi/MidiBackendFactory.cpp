@@ -47,17 +47,19 @@ constexpr System kSystems[] = {
 std::unique_ptr<MidiBackend> FirstReachable(const std::string& clientName,
                                             std::optional<MidiSystem> only,
                                             const MidiBackendOptions& options) {
+  std::vector<std::string> problems;
   for (const System& system : kSystems) {
     if (system.create && (!only || system.id == *only)) {
       try {
         if (auto backend = system.create(clientName, options)) {
           return backend;
         }
-      } catch (const std::exception&) {  // a system that throws counts as not there
+      } catch (const std::exception& e) {  // counts as not there, and the user hears why
+        problems.emplace_back(e.what());
       }
     }
   }
-  return std::make_unique<NullBackend>();
+  return std::make_unique<NullBackend>(std::move(problems));
 }
 
 // USB MIDI interfaces beside the system's ports, where the build and the machine have libusb.

@@ -1,6 +1,12 @@
 #pragma once
 
 // The backend when no MIDI system could be reached: no ports, and every open or send says so.
+// Its notices tell why a system that is there could not be used (a server that does not
+// answer).
+
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "MidiBackend.h"
 
@@ -8,6 +14,11 @@ namespace movrin {
 
 class NullBackend final : public MidiBackend {
  public:
+  explicit NullBackend(std::vector<std::string> problems = {}) : problems_(std::move(problems)) {}
+
+  [[nodiscard]] std::vector<std::string> TakeNotices() override {
+    return std::exchange(problems_, {});
+  }
   [[nodiscard]] std::string ApiName() const override { return "none"; }
   [[nodiscard]] bool HasSystem() const override { return false; }
   [[nodiscard]] std::vector<MidiPortInfo> ListOutputs() override { return {}; }
@@ -30,6 +41,9 @@ class NullBackend final : public MidiBackend {
                                     std::span<const std::uint8_t> /*message*/) override {
     return MidiError::Unavailable;
   }
+
+ private:
+  std::vector<std::string> problems_;
 };
 
 }  // namespace movrin

@@ -595,8 +595,11 @@ bool UsbMidiBackend::Unplugged(const std::string& name) {
 }
 
 std::vector<std::string> UsbMidiBackend::TakeNotices() {
+  std::vector<std::string> lines = system_->TakeNotices();
   const std::lock_guard lock(notices_->mutex);
-  return std::exchange(notices_->lines, {});
+  lines.insert(lines.end(), notices_->lines.begin(), notices_->lines.end());
+  notices_->lines.clear();
+  return lines;
 }
 
 }  // namespace movrin

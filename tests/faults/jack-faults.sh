@@ -69,8 +69,50 @@ case "$case_name" in
     server_pid=$(cat "${TMPDIR:-/tmp}/movrin-jack-$server.pid")
     export JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1
     ;;
+  stalled-list | stalled-int)
+    server=${MOVRIN_PRIVATE_SERVER:?run through CTest, which names the private server}
+    "$jack_script" start "$server" 256 || fail "private JACK server did not start"
+    server_pid=$(cat "${TMPDIR:-/tmp}/movrin-jack-$server.pid")
+    export JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1
+    kill -STOP "$server_pid"
+    ;;
   *) echo "unknown case $case_name" >&2 && exit 2 ;;
 esac
+
+# A stopped server: the list names it as not answering (exit 1); Ctrl-C, once a program has
+# taken over SIGINT, ends each program at once with 130, whatever call is waiting.
+catches_sigint() {  # PID
+  for _ in $(seq 1 100); do
+    local mask
+    mask=$(sed -n 's/^SigCgt:\s*//p' "/proc/$1/status" 2>/dev/null) || return 1
+    [ -n "$mask" ] && (((0x$mask >> 1) & 1)) && return 0
+    sleep 0.1
+  done
+  return 1
+}
+if [ "$case_name" = stalled-list ]; then
+  timeout -s KILL 60 "$send" --list >"$work/send.out" 2>"$work/send.err"
+  send_rc=$?
+  [ "$send_rc" -eq 1 ] && grep -q "^movrin-send: the JACK server \"$server\" does not answer" \
+    "$work/send.err" || fail "--list exit $send_rc with the server stopped"
+  echo "ok [$case_name]: $(tail -n 1 "$work/send.err")"
+  exit 0
+elif [ "$case_name" = stalled-int ]; then
+  for program in "$send --list" "$device --name $name"; do
+    timeout -s KILL 60 $program >"$work/send.out" 2>"$work/send.err" &
+    send_pid=$!
+    catches_sigint "$(pgrep -P "$send_pid")" || fail "$program never took over SIGINT"
+    kill -INT "$(pgrep -P "$send_pid")"
+    wait "$send_pid"
+    send_rc=$?
+    send_pid=
+    [ "$send_rc" -eq 130 ] &&
+      [ "$(cat "$work/send.err")" = "$(basename "${program%% *}"): interrupted" ] ||
+      fail "$program: exit $send_rc after Ctrl-C with the server stopped"
+  done
+  echo "ok [$case_name]: both programs end on Ctrl-C with the server stopped"
+  exit 0
+fi
 
 head -c "$size" /dev/urandom >"$work/image.bin"
 # "$@" with stdout to OUT; in the pipes case to a reader that takes LINES lines and leaves, so

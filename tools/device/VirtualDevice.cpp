@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,9 +38,21 @@ VirtualDevice::VirtualDevice(const DeviceArguments& args, DeviceSession::Options
     : args_(args), session_(std::move(options)) {}
 
 int VirtualDevice::Run() {
+  // Until the ports serve, a signal ends the program at once: the MIDI system's calls may be
+  // waiting on a server that does not answer. Then it ends the serving loop.
+  SignalWatcher signals([this](int signal) {
+    if (!serving_.load()) {
+      PrintError("interrupted");
+      std::_Exit(128 + signal);
+    }
+    inbox_.Interrupt();
+  });
   backend_ = CreateSystemMidiBackend(args_.name);
   if (!backend_->HasSystem()) {
     PrintError("no MIDI system could be reached (" + NoMidiSystemDetail() + ")");
+    for (const std::string& reason : backend_->TakeNotices()) {
+      PrintError(reason);
+    }
     return Exit(DeviceExit::MidiFailed);
   }
   // The output first, so the first reply never finds it missing.
@@ -58,8 +71,8 @@ int VirtualDevice::Run() {
     return Exit(DeviceExit::MidiFailed);
   }
   input_ = std::move(in.port);
+  serving_.store(true);
 
-  SignalWatcher signals([this](int) { inbox_.Interrupt(); });
   // JACK may add a suffix to the client name, so the port names are given as the user
   // would match them.
   std::printf("ready: client \"%s\" with ports \"in\" (send here) and \"out\" (answers) on %s\n",

@@ -4,6 +4,7 @@
 // behind them, pacing and faults. MIDI input crosses threads through one RawInbox; the session,
 // the replies and all output run on the thread that calls Run.
 
+#include <atomic>
 #include <memory>
 
 #include "DeviceArguments.h"
@@ -34,6 +35,7 @@ class VirtualDevice {
   std::unique_ptr<MidiInput> input_;
   bool completed_ = false;
   bool failed_ = false;
+  std::atomic<bool> serving_{false};  // the ports are open: a signal ends the loop, not the run
 };
 
 }  // namespace movrin

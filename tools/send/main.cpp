@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +31,46 @@ namespace movrin {
 namespace {
 
 constexpr const char* kProgram = "movrin-send";
+
+// Until a transfer runs, a signal ends the program at once: nothing is open that needs closing,
+// and the MIDI system's calls may be waiting on a server that does not answer. While a runner
+// is registered, the signal stops its transfer instead, and the ports are closed as usual.
+std::mutex gRunnerMutex;
+TransferRunner* gRunner = nullptr;
+
+void OnSignal(int signal) {
+  const std::lock_guard lock(gRunnerMutex);
+  if (gRunner != nullptr) {
+    gRunner->Interrupt();
+    return;
+  }
+  PrintError("interrupted");
+  std::_Exit(128 + signal);
+}
+
+class RegisteredRunner {
+ public:
+  explicit RegisteredRunner(TransferRunner& runner) {
+    const std::lock_guard lock(gRunnerMutex);
+    gRunner = &runner;
+  }
+  ~RegisteredRunner() {
+    const std::lock_guard lock(gRunnerMutex);
+    gRunner = nullptr;
+  }
+  RegisteredRunner(const RegisteredRunner&) = delete;
+  RegisteredRunner& operator=(const RegisteredRunner&) = delete;
+};
+
+// The line for a build or a machine without a reachable MIDI system, and why a system that is
+// there could not be used.
+int NoMidiSystem(MidiBackend& backend) {
+  PrintError("no MIDI system could be reached (" + NoMidiSystemDetail() + ")");
+  for (const std::string& reason : backend.TakeNotices()) {
+    PrintError(reason);
+  }
+  return Exit(SendExit::BadInput);
+}
 
 // The window's sentence about an image (capital, full stop) as one of our lines.
 std::string AsLine(std::string sentence) {
@@ -106,8 +148,7 @@ int RunList() {
   const auto backend = CreateSystemMidiBackend(kProgram);
   // An empty list would read as a system without ports.
   if (!backend->HasSystem()) {
-    PrintError("no MIDI system could be reached (" + NoMidiSystemDetail() + ")");
-    return Exit(SendExit::BadInput);
+    return NoMidiSystem(*backend);
   }
   std::printf("MIDI API: %s\n", backend->ApiName().c_str());
   const auto outputs = backend->ListOutputs();
@@ -117,15 +158,14 @@ int RunList() {
   return Exit(SendExit::Ok);
 }
 
-int RunSend(const SendArguments& args) {
+int RunSend(const SendArguments& args, const SignalWatcher& signals) {
   const auto image = LoadImage(args.image);
   if (!image) {
     return Exit(SendExit::BadInput);
   }
   const auto backend = CreateSystemMidiBackend(kProgram);
   if (!backend->HasSystem()) {
-    PrintError("no MIDI system could be reached (" + NoMidiSystemDetail() + ")");
-    return Exit(SendExit::BadInput);
+    return NoMidiSystem(*backend);
   }
   const auto outputs = backend->ListOutputs();
   const PortResolution out = ResolvePort(outputs, args.outPort);
@@ -145,7 +185,7 @@ int RunSend(const SendArguments& args) {
   options.input = in.port;
   options.timeout = args.timeout;
   TransferRunner runner(*backend, options);
-  SignalWatcher signals([&runner](int) { runner.Interrupt(); });
+  const RegisteredRunner registered(runner);
 
   const ImageSummary summary = SummarizeImage(*image);
   std::printf("sending %s (%llu bytes, %s, CRC-32 %s) to \"%s\", answers on \"%s\"\n",
@@ -200,6 +240,7 @@ int RunSend(const SendArguments& args) {
 int Main(int argc, char** argv) {
   SetProgramName(kProgram);
   IgnoreBrokenPipe();
+  const SignalWatcher signals(&OnSignal);
   std::vector<std::string_view> args(argv + 1, argv + argc);
   const SendArgumentsResult parsed = ParseSendArguments(args);
   if (!parsed.arguments) {
@@ -221,7 +262,7 @@ int Main(int argc, char** argv) {
     case SendMode::List:
       return RunList();
     case SendMode::Send:
-      return RunSend(a);
+      return RunSend(a, signals);
   }
   return Exit(SendExit::Usage);
 }
