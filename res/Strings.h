@@ -71,5 +71,14 @@ inline constexpr char kSilentDevice[] =
     "the port it answers on.";
 inline constexpr char kXrunsSinceAnnounce[] =
     "The MIDI system fell behind %1 time(s) since the announce: MIDI may have been lost.";
+// What a line shows of kSilentDevice; the whole text is its tooltip.
+inline constexpr char kSilentDeviceShort[] = "No answer on %1 yet: check Midi Out and Midi In.";
+// The hint strip's news, each short enough for its one line; %3 of kPortWentAway is the port.
+// %1 of kNoMidiSystem says which systems were tried.
+inline constexpr char kNoMidiSystem[] = "No MIDI system answered (%1).";
+inline constexpr char kPortWentAway[] = "%3 went away after block %1 of %2: reconnect the device.";
+inline constexpr char kTransferComplete[] = "Transfer complete: %1 in %2 s.";
+inline constexpr char kOneBlock[] = "1 block";
+inline constexpr char kBlocks[] = "%1 blocks";
 
 }  // namespace movrin::text

@@ -6,6 +6,7 @@
 // window as MM_MIM_DATA; every member is touched on the UI thread only.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QIcon>
 #include <QString>
@@ -124,6 +125,10 @@ class CUpdaterDlg : public QDialog {
   void LockPortChoice(bool locked);
   void OnSilentDevice();
   void ClearSilenceHint();
+  // A line on the status line or the hint strip, written to fit it; the tooltip tells it whole,
+  // with `detail` where there is more to say.
+  void ShowLine(QLabel* line, const QString& text, const QString& detail = {});
+  void ShowNoMidiSystem();
 
   movrin::MidiBackend& m_midi;
   movrin::MessageBoxPresenter& m_boxes;
@@ -150,6 +155,7 @@ class CUpdaterDlg : public QDialog {
   std::optional<movrin::MidiPortInfo> m_sendPort;
   QString m_strInPort;
   std::uint64_t m_nXrunsAtAnnounce = 0;
+  QElapsedTimer m_transferClock;  // since Send, for the completed hint
   QTimer* m_silence = nullptr;
   QLabel* m_hint = nullptr;  // above the bar: the silence hint while blocks are due
 

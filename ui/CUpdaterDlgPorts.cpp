@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QTimer>
 #include <QVariant>
 
@@ -67,6 +68,31 @@ void CUpdaterDlg::FillDeviceLists() {
   in->setCurrentIndex(inEntry);
   m_nMidiOut = out->currentIndex() - 1;
   m_nMidiIn = in->currentIndex();
+  ShowNoMidiSystem();
+}
+
+// Said before Send, so the empty lists are not taken for a device that is off; with why a
+// system that is there could not be used (a server that does not answer), as it was first told.
+void CUpdaterDlg::ShowNoMidiSystem() {
+  if (m_midi.HasSystem() || m_hint->isVisible()) {
+    return;
+  }
+  const QString tried =
+      Utf8(text::kNoMidiSystem).arg(QString::fromStdString(movrin::NoMidiSystemDetail()));
+  // The line names a server that does not answer, the tooltip everything.
+  QString line = tried;
+  QString detail = tried;
+  for (const std::string& reason : m_midi.TakeNotices()) {
+    QString sentence = QString::fromStdString(reason);
+    if (sentence.isEmpty()) {
+      continue;
+    }
+    sentence[0] = sentence[0].toUpper();
+    sentence += QLatin1Char('.');
+    line = line == tried ? sentence : line;
+    detail += QLatin1Char(' ') + sentence;
+  }
+  ShowLine(m_hint, line, detail);
 }
 
 std::optional<movrin::MidiPortInfo> CUpdaterDlg::OutputPort(int device) const {

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 
 #include "CLabelledProgressCtrl.h"
 #include "CUpdaterDlg.h"
@@ -22,6 +23,14 @@ constexpr unsigned long kPauseAfterTransferMs = 100;
 
 int ToInt(std::int64_t value) {
   return static_cast<int>(value);
+}
+
+// `sentence` with the port's name for its one placeholder, the name elided in its middle as far
+// as the line needs: the rest of the sentence is the advice, and stays whole.
+QString FitPort(const QLabel* line, const QString& sentence, const QString& port) {
+  const QFontMetrics metrics = line->fontMetrics();
+  const int room = line->width() - metrics.horizontalAdvance(sentence.arg(QString()));
+  return sentence.arg(metrics.elidedText(port, Qt::ElideMiddle, std::max(room, 0)));
 }
 
 }  // namespace
@@ -42,6 +51,8 @@ void CUpdaterDlg::OnSend() {
   if (OpenMidiIn(m_nMidiIn) != 1) {
     return;
   }
+  ClearSilenceHint();  // the last transfer's news
+  m_transferClock.start();
   m_btnSend->setEnabled(false);
   // The ports stay those of this moment until the transfer ends.
   m_sendPort = OutputPort(m_nMidiOut);
@@ -74,9 +85,15 @@ void CUpdaterDlg::Step(movrin::TransferDriver::Action action) {
     Act(action);
     if (action.Sends()) {
       const bool announce = action.kind == Kind::SendAnnounce;
+      const QString port = m_sendPort ? QString::fromStdString(m_sendPort->name) : QString();
       const movrin::MidiError error =
           announce ? SendAnnounce(action.message) : SendBlock(action.message);
       Act(m_driver.OnSent(error == movrin::MidiError::None));
+      if (error == movrin::MidiError::NoSuchPort) {
+        const QString sentence =
+            Utf8(text::kPortWentAway).arg(m_driver.blocksSent()).arg(m_driver.blockCount());
+        ShowLine(m_hint, FitPort(m_hint, sentence, port), sentence.arg(port));
+      }
       ShowSendFailure(error, Utf8(announce ? text::kAnnounceCaption : text::kBlockCaption));
     }
     action = m_driver.TakeHeld();
@@ -111,6 +128,11 @@ void CUpdaterDlg::Act(const movrin::TransferDriver::Action& action) {
       m_bCompleted = true;
       m_btnSend->setEnabled(true);
       TransferEnded();
+      ShowLine(m_hint,
+               Utf8(text::kTransferComplete)
+                   .arg(action.blockCount == 1 ? Utf8(text::kOneBlock)
+                                               : Utf8(text::kBlocks).arg(ToInt(action.blockCount)))
+                   .arg(double(m_transferClock.elapsed()) / 1000.0, 0, 'f', 1));
       break;
     case Kind::InvalidImage:
     case Kind::AnnounceFailed:
@@ -172,10 +194,16 @@ void CUpdaterDlg::OnSilentDevice() {
   if (xruns > m_nXrunsAtAnnounce) {
     hint += QLatin1Char(' ') + Utf8(text::kXrunsSinceAnnounce).arg(xruns - m_nXrunsAtAnnounce);
   }
-  // Before the ready note the status line is free; afterwards the bar takes its place.
-  QLabel* line = m_driver.sending() ? m_hint : m_status;
-  line->setToolTip(hint);
-  line->setText(line->fontMetrics().elidedText(hint, Qt::ElideRight, line->width()));
+  // The status line is free until the bar shows (the last transfer's bar stays until the ready
+  // note of the next one).
+  QLabel* line = m_progress->isVisible() ? m_hint : m_status;
+  ShowLine(line, FitPort(line, Utf8(text::kSilentDeviceShort), m_strInPort), hint);
+}
+
+void CUpdaterDlg::ShowLine(QLabel* line, const QString& text, const QString& detail) {
+  line->setToolTip(detail.isEmpty() ? text : detail);
+  // Only a text from outside (a server's name) can be too long for its line.
+  line->setText(line->fontMetrics().elidedText(text, Qt::ElideRight, line->width()));
   line->show();
 }
 

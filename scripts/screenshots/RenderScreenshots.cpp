@@ -1,6 +1,8 @@
 // Renders the pictures in docs/: the main window as it opens (window.png), its progress bar
-// at 40 percent (progress-40.png), and the window in the middle of a transfer
-// (window-transfer.png) and once the device has gone quiet there (window-waiting.png). Run by
+// at 40 percent (progress-40.png), the window in the middle of a transfer
+// (window-transfer.png), once the device has gone quiet there (window-waiting.png) and once the
+// transfer is complete (window-complete.png); with an empty data folder and no MIDI system
+// (window-first-run.png); and after the device's port went away (window-went-away.png). Run by
 // scripts/render-screenshots on the offscreen platform; built with the tests, whose scripted
 // message boxes it uses. Usage: render-screenshots OUTPUT_DIR
 
@@ -13,6 +15,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "AppIcon.h"
 #include "CLabelledProgressCtrl.h"
@@ -45,6 +51,52 @@ bool MakeDataFolder(const QTemporaryDir& dir) {
     }
   }
   return QDir::setCurrent(dir.path());
+}
+
+// What the window gets when no MIDI system answered.
+class NoMidiSystem final : public movrin::MidiBackend {
+ public:
+  std::string ApiName() const override { return "none"; }
+  bool HasSystem() const override { return false; }
+  std::vector<movrin::MidiPortInfo> ListOutputs() override { return {}; }
+  std::vector<movrin::MidiPortInfo> ListInputs() override { return {}; }
+  movrin::OpenInputResult OpenInput(const movrin::MidiPortInfo&,
+                                    movrin::ShortMessageHandler) override {
+    return {nullptr, movrin::MidiError::Unavailable};
+  }
+  movrin::OpenInputResult OpenVirtualInput(const std::string&, movrin::RawMessageHandler) override {
+    return {nullptr, movrin::MidiError::Unavailable};
+  }
+  movrin::OpenOutputResult OpenVirtualOutput(const std::string&) override {
+    return {nullptr, movrin::MidiError::Unavailable};
+  }
+  movrin::OpenOutputResult OpenOutput(const movrin::MidiPortInfo&) override {
+    return {nullptr, movrin::MidiError::Unavailable};
+  }
+  movrin::MidiError SendSysEx(const movrin::MidiPortInfo&, std::span<const std::uint8_t>) override {
+    return movrin::MidiError::Unavailable;
+  }
+};
+
+// Shows a window of its own on `midi`, lets `act` work on it, and saves it as `name`.
+bool Render(movrin::MidiBackend& midi, const QDir& out, const char* name,
+            const std::function<void(CUpdaterDlg&)>& act = {}) {
+  movrin::test::ScriptedMessageBoxes boxes;
+  CUpdaterDlg dlg(midi, boxes);
+  dlg.show();
+  QApplication::processEvents();
+  if (act) {
+    act(dlg);
+  }
+  QApplication::processEvents();
+  return Save(dlg.grab(), out, name);
+}
+
+// Selects the last file and presses Send.
+void StartSending(CUpdaterDlg& dlg) {
+  auto* files = dlg.findChild<QListWidget*>(QStringLiteral("IDC_FILE_LIST"));
+  files->setCurrentRow(files->count() - 1);
+  dlg.findChild<QPushButton*>(QStringLiteral("IDC_SEND"))->click();
 }
 
 }  // namespace
@@ -117,5 +169,35 @@ int main(int argc, char** argv) {
   while (!hint->isVisible()) {
     QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
-  return Save(dlg.grab(), out, "window-waiting.png") ? 0 : 1;
+  if (!Save(dlg.grab(), out, "window-waiting.png")) {
+    return 1;
+  }
+
+  // The rest of it: the completed hint.
+  for (int block = 3; block <= 5; ++block) {
+    midi.Deliver(movrin::NextNote);
+    QApplication::processEvents();
+  }
+  if (!Save(dlg.grab(), out, "window-complete.png")) {
+    return 1;
+  }
+
+  // The port goes away at the third block.
+  midi.FailSends(movrin::MidiError::NoSuchPort, 1, 3);
+  const bool wentAway = Render(midi, out, "window-went-away.png", [&](CUpdaterDlg& window) {
+    StartSending(window);
+    for (std::uint32_t note :
+         {movrin::ReadyNote, movrin::NextNote, movrin::NextNote, movrin::NextNote}) {
+      midi.Deliver(note);
+      QApplication::processEvents();
+    }
+  });
+
+  // The first run from the menu on a machine without a MIDI system: no images, no ports.
+  QTemporaryDir emptyDir;
+  NoMidiSystem none;
+  return wentAway && emptyDir.isValid() && QDir::setCurrent(emptyDir.path()) &&
+                 Render(none, out, "window-first-run.png")
+             ? 0
+             : 1;
 }

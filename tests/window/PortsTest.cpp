@@ -85,6 +85,18 @@ TEST_F(PortsTest, ThePortsChosenWhenLeavingTheListsCarryTheWholeTransfer) {
 
 // Without an input port no reply can come: the window says so and ends as its OK action does.
 // A refused announce is reported with its text; the transfer stops and Send is offered again.
+// Without a MIDI system the hint strip says so, and which systems were tried, before Send.
+TEST_F(PortsTest, WithoutAMidiSystemTheHintSaysSoAtOnce) {
+  midi_.SetOutputs({});
+  midi_.SetInputs({});
+  backend_.hasSystem = false;
+  Open();
+  auto* hint = Find<QLabel>("IDC_HINT");
+  EXPECT_TRUE(hint->isVisible());
+  EXPECT_EQ(hint->text(), QStringLiteral("No MIDI system answered (tried ALSA, JACK and USB)."));
+  EXPECT_TRUE(boxes_.shown().empty());
+}
+
 TEST_F(PortsTest, MissingOrRefusingPortsShowTheirMessage) {
   const QString noIn = QStringLiteral("There are no MIDI input devices!");
   const QString noOut = QStringLiteral("There are no MIDI output devices!");

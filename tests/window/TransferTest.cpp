@@ -1,5 +1,6 @@
 // Whole transfers driven by the device's notes, and how the window waits, stops and closes.
 
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -37,6 +38,13 @@ TEST_F(TransferTest, SendsTheExportedStreamPacedByTheDevice) {
     EXPECT_EQ(SentBytes(), expected);
     EXPECT_FALSE(midi_.inputOpen()) << "the input port closes after the last block";
     EXPECT_EQ(boxes_.shown().size(), 1u) << "only the confirmation";
+    const QString blocksSent =
+        blocks == 1 ? QStringLiteral("1 block") : QStringLiteral("%1 blocks").arg(blocks);
+    EXPECT_TRUE(QRegularExpression(
+                    QStringLiteral("^Transfer complete: %1 in \\d+\\.\\d s\\.$").arg(blocksSent))
+                    .match(Find<QLabel>("IDC_HINT")->toolTip())
+                    .hasMatch())
+        << Find<QLabel>("IDC_HINT")->toolTip().toStdString();
   }
 }
 
@@ -100,6 +108,24 @@ TEST_F(TransferTest, AFailedSendStopsTheTransferVisiblyAndSendIsOfferedAgain) {
   EXPECT_EQ(SentBytes(), expected);
 }
 
+// A port that went away in mid-transfer is named with where the transfer stopped, and the
+// choices are the user's again.
+TEST_F(TransferTest, APortThatWentAwayIsNamedAndTheChoicesComeBack) {
+  WriteImage("image.bin", MakeImage(5000));  // 6 blocks
+  Open();
+  Select(QStringLiteral("image.bin"));
+  midi_.FailSends(MidiError::NoSuchPort, 1, 3);
+  PressSend();
+  RunHandshake(3);
+  auto* hint = Find<QLabel>("IDC_HINT");
+  EXPECT_TRUE(hint->isVisible());
+  EXPECT_EQ(hint->text(),
+            QStringLiteral("Synth A went away after block 2 of 6: reconnect the device."));
+  for (const char* id : {"IDC_MIDI_OUT", "IDC_MIDI_IN", "IDC_REFRESH", "IDC_SEND"}) {
+    EXPECT_TRUE(Find<QWidget>(id)->isEnabled()) << id;
+  }
+}
+
 // After 5 s without a note that counts the window says so, and does nothing else.
 TEST_F(TransferTest, ASilentDeviceIsNamedWhileTheTransferWaits) {
   const QString hint = QStringLiteral(
@@ -116,9 +142,12 @@ TEST_F(TransferTest, ASilentDeviceIsNamedWhileTheTransferWaits) {
   ASSERT_TRUE(silence->isActive());
   EXPECT_EQ(silence->interval(), 5000);
   silence->setInterval(0);  // the 5 s pass at once
-  // Before the ready note, on the status line; xruns from before the announce do not count.
+  // Before the ready note, on the status line, short and whole, and all of it in the tooltip;
+  // xruns from before the announce do not count.
   ASSERT_TRUE(QTest::qWaitFor([&] { return Status()->toolTip() == hint; }));
   EXPECT_TRUE(Status()->isVisible());
+  EXPECT_EQ(Status()->text(),
+            QStringLiteral("No answer on Keys In yet: check Midi Out and Midi In."));
   // Between blocks, on a line of its own that leaves the bar alone, with the xruns since.
   RunHandshake(1);
   EXPECT_TRUE(line->isHidden()) << "a note clears it";
@@ -135,6 +164,10 @@ TEST_F(TransferTest, ASilentDeviceIsNamedWhileTheTransferWaits) {
   FromDevice(NextNote);
   EXPECT_EQ(SentBytes(), ExpectedStream(MakeImage(2000)));
   EXPECT_FALSE(silence->isActive()) << "no hint after the transfer";
+  // The next transfer: the last one's bar stays until the ready note, and the hint keeps off it.
+  PressSend();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return line->toolTip() == hint; }));
+  EXPECT_TRUE(line->isVisible() && Status()->isHidden() && Progress()->isVisible());
 }
 
 // Escape, the close box and Enter outside a push button close the window; during a transfer

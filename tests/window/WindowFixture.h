@@ -30,7 +30,8 @@ using Bytes = std::vector<std::uint8_t>;
 // What a whole transfer of `image` puts on the wire: the announce, then every block.
 [[nodiscard]] std::vector<Bytes> ExpectedStream(const Bytes& image);
 
-// The in-memory backend with an xrun count the test sets.
+// The in-memory backend with an xrun count, and whether a MIDI system answered, as the test
+// sets them.
 class XrunBackend final : public MidiBackend {
  public:
   explicit XrunBackend(InMemoryMidiBackend& m) : m_(m) {}
@@ -53,7 +54,9 @@ class XrunBackend final : public MidiBackend {
   }
   std::uint64_t XrunCount() const override { return xruns; }
   std::vector<std::string> TakeNotices() override { return m_.TakeNotices(); }
+  bool HasSystem() const override { return hasSystem; }
   std::uint64_t xruns = 0;
+  bool hasSystem = true;
 
  private:
   InMemoryMidiBackend& m_;
