@@ -6,7 +6,7 @@ MOVRIN_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format clang-tidy libclang-rt-dev
   xvfb xauth openbox x11-utils fonts-wqy-zenhei xdg-utils
-  fp-utils
+  fp-utils appstream lintian
   # The ALSA tests' VM (scripts/alsa-vm) and the PipeWire tests.
   qemu-system-x86 busybox-static cpio kmod xz-utils procps alsa-utils pipewire pipewire-jack
 )

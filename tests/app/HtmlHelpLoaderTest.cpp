@@ -79,9 +79,18 @@ TEST(HtmlHelpLoader, FindsTheManualOfAnInstallUnderAnyPrefix) {
   const QString bin = prefix.path() + "/" MOVRIN_BIN_DIR;
   ASSERT_TRUE(QFileInfo::exists(bin + "/movrin-update"));
   for (const char* page : {"movrin-update", "movrin-send", "movrin-device"}) {
-    EXPECT_TRUE(QFileInfo::exists(prefix.path() + "/" MOVRIN_MAN_DIR "/man1/" + page + ".1"))
+    EXPECT_TRUE(QFileInfo::exists(prefix.path() + "/" MOVRIN_MAN_DIR "/man1/" + page + ".1.gz"))
         << page;
   }
+  // What a package carries beside the program: the package's docs and valid AppStream data.
+  for (const char* doc : {"copyright", "changelog.gz"}) {
+    EXPECT_TRUE(QFileInfo::exists(prefix.path() + "/share/doc/movrin-update/" + doc)) << doc;
+  }
+  EXPECT_EQ(
+      QProcess::execute(QStringLiteral("appstreamcli"),
+                        {"validate", "--no-net", "--pedantic",
+                         prefix.path() + "/share/metainfo/invalid.movrin.update.metainfo.xml"}),
+      0);
   const HelpFiles files = InstalledHelpFiles(bin);
   EXPECT_TRUE(files.installedHtml.startsWith(prefix.path())) << files.installedHtml.toStdString();
   EXPECT_TRUE(QFileInfo::exists(files.installedHtml)) << files.installedHtml.toStdString();
