@@ -52,9 +52,12 @@ QComboBox* MakeDeviceList(QWidget* parent, const char* identifier, int x, int y)
   auto* list = new QComboBox(parent);
   list->setEditable(true);
   list->setInsertPolicy(QComboBox::NoInsert);
-  // Port names are long and start with what tells them apart: show their beginning.
-  QObject::connect(list, &QComboBox::currentIndexChanged, list,
-                   [list] { list->lineEdit()->setCursorPosition(0); });
+  // Port names are long and start with what tells them apart: show their beginning, and the
+  // whole name in the tooltip.
+  QObject::connect(list, &QComboBox::currentIndexChanged, list, [list] {
+    list->lineEdit()->setCursorPosition(0);
+    list->setToolTip(list->currentText());
+  });
   Place(list, identifier, x, y, 90, 30);
   // The template height includes the dropped list; closed, the box is one line high.
   list->resize(list->width(), list->sizeHint().height());

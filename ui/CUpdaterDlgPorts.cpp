@@ -6,8 +6,12 @@
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QVariant>
+#include <algorithm>
 
 #include "CUpdaterDlg.h"
 #include "Strings.h"
@@ -27,6 +31,20 @@ QString DefaultOutputLabel(const movrin::MidiPortInfo& port) {
 
 void AddPort(QComboBox* list, const QString& label, const movrin::MidiPortInfo& port) {
   list->addItem(label, QVariant::fromValue(port));
+}
+
+// The dropped list is as wide as its longest name, up to the screen: the box itself is narrow.
+void WidenDroppedList(QComboBox* list) {
+  const QFontMetrics metrics = list->view()->fontMetrics();
+  int widest = 0;
+  for (int entry = 0; entry < list->count(); ++entry) {
+    widest = std::max(widest, metrics.horizontalAdvance(list->itemText(entry)));
+  }
+  const int frame = 2 * list->view()->frameWidth() + 4 * metrics.averageCharWidth() +
+                    list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  const int screen =
+      list->screen() != nullptr ? list->screen()->availableGeometry().width() : widest + frame;
+  list->view()->setMinimumWidth(std::min(widest + frame, screen));
 }
 
 std::optional<movrin::MidiPortInfo> PortAt(const QComboBox* list, int entry) {
@@ -64,6 +82,9 @@ void CUpdaterDlg::FillDeviceLists() {
     AddPort(in, QString::fromStdString(port.name), port);
   }
 
+  for (QComboBox* list : {out, in}) {
+    WidenDroppedList(list);
+  }
   out->setCurrentIndex(outEntry);
   in->setCurrentIndex(inEntry);
   m_nMidiOut = out->currentIndex() - 1;
@@ -184,6 +205,7 @@ void CUpdaterDlg::DeviceListEvent(QObject* watched, QEvent* e) {
     }
     if (watched == w.list && e->type() == QEvent::FocusOut &&
         static_cast<QFocusEvent*>(e)->reason() != Qt::PopupFocusReason) {
+      w.list->lineEdit()->setCursorPosition(0);  // the name's beginning, as before the focus
       (this->*w.store)();
     } else if (watched == w.list->view()->parentWidget()) {
       if (e->type() == QEvent::Show) {

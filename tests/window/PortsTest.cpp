@@ -46,6 +46,14 @@ TEST_F(PortsTest, ListsTheDefaultRouteFirstThenEveryPortAndRefreshReadsThemAgain
   EXPECT_EQ(Entries(in), (QStringList{"Synth C In", "Keys In"}));
   EXPECT_EQ(out->currentIndex() + in->currentIndex(), 0);
   EXPECT_EQ(ListedFiles(), QStringList{"a.bin"});
+  // A name longer than the box can be read whole: in the tooltip, and in the dropped list.
+  const QString longName = QStringLiteral("Synth C In: a port name far longer than its box");
+  midi_.SetInputs({{longName.toStdString()}});
+  Button("IDC_REFRESH")->click();
+  EXPECT_EQ(in->toolTip(), longName);
+  EXPECT_GT(in->view()->minimumWidth(), in->view()->fontMetrics().horizontalAdvance(longName));
+  midi_.SetInputs({{"Synth C In"}, {"Keys In"}});
+  Button("IDC_REFRESH")->click();
   PressSend();
   EXPECT_EQ(SentPorts(), (std::vector<std::string>{"Synth B", "Synth B", "Synth C"}));
   EXPECT_EQ(midi_.openInputPort()->name, "Synth C In");

@@ -1,6 +1,7 @@
 #!/bin/sh
 # The window under a real window manager (Xvfb + openbox): a normal top-level window with a
-# taskbar entry of its own, listed in _NET_CLIENT_LIST and transient for nothing.
+# taskbar entry of its own, listed in _NET_CLIENT_LIST and transient for nothing, opened in the
+# middle of the screen and offering no maximise.
 # Usage: taskbar.sh MOVRIN_UPDATE
 set -u
 prog=$1
@@ -40,4 +41,10 @@ xprop -id "$win" WM_TRANSIENT_FOR _NET_WM_WINDOW_TYPE
 xprop -id "$win" WM_TRANSIENT_FOR | grep -q 'not found' || { echo "transient for a window"; exit 1; }
 xprop -id "$win" _NET_WM_WINDOW_TYPE | grep -q '_NET_WM_WINDOW_TYPE_NORMAL' ||
   { echo "not a normal window"; exit 1; }
-echo "a top-level window with its own taskbar entry"
+# Fixed in size, so no maximising; and opened in the middle of the screen (frame aside).
+xprop -id "$win" _NET_WM_ALLOWED_ACTIONS | grep -q MAXIMIZE && { echo "can be maximised"; exit 1; }
+xwininfo -id "$win" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+  /Width:/ { w = $NF } /Height:/ { h = $NF }
+  END { dx = x + w / 2 - 512; dy = y + h / 2 - 384; exit !(dx * dx < 900 && dy * dy < 2500) }' ||
+  { echo "not centred:"; xwininfo -id "$win"; exit 1; }
+echo "a top-level window with its own taskbar entry, centred, not to be maximised"
