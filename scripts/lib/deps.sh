@@ -5,7 +5,7 @@ MOVRIN_PACKAGES=(
   librtmidi-dev jackd2 libjack-jackd2-dev libcli11-dev libusb-1.0-0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format clang-tidy libclang-rt-dev
-  xvfb xauth openbox x11-utils fonts-wqy-zenhei xdg-utils
+  xvfb xauth openbox x11-utils xdotool fonts-wqy-zenhei xdg-utils
   fp-utils appstream lintian
   # The ALSA tests' VM (scripts/alsa-vm) and the PipeWire tests.
   qemu-system-x86 busybox-static cpio kmod xz-utils procps alsa-utils pipewire pipewire-jack
