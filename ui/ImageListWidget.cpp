@@ -2,6 +2,30 @@
 
 #include <QPainter>
 #include <QPalette>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// The view makes its first entry current as soon as it has the focus, and styles frame the
+// current entry as if it had been picked.
+class SelectedFocusDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (!option->state.testFlag(QStyle::State_Selected)) {
+      option->state.setFlag(QStyle::State_HasFocus, false);
+    }
+  }
+};
+
+}  // namespace
+
+ImageListWidget::ImageListWidget(QWidget* parent) : QListWidget(parent) {
+  setItemDelegate(new SelectedFocusDelegate(this));
+}
 
 void ImageListWidget::SetPlaceholderText(const QString& text) {
   m_strPlaceholder = text;
