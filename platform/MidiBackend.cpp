@@ -4,7 +4,13 @@
 #include <cctype>
 #include <csignal>
 
+#include "Protocol.h"
+
 namespace movrin {
+
+// A longer block would fail on some ports only, and only once a transfer is under way.
+static_assert(kMaxBlockMessageSize <= kLargestMessageBytes,
+              "the update protocol's largest message must fit every MIDI port");
 
 std::string Describe(MidiError error) {
   switch (error) {

@@ -6,6 +6,7 @@
 // state: a backend always exists, and its lists may simply be empty.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +34,10 @@ enum class MidiError {
 };
 
 [[nodiscard]] std::string Describe(MidiError error);
+
+// Every back end sends a message of up to this many bytes whole, in one send; JACK's output
+// refuses a longer one (SendFailed). The update protocol's messages must fit.
+inline constexpr std::size_t kLargestMessageBytes = 32 * 1024;
 
 // A write to a server that died (JACK's socket) or to a reader that went away (a closed pipe on
 // standard output) must fail that call, not end the process: ignores SIGPIPE for the whole

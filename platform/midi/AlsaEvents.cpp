@@ -4,12 +4,11 @@
 #include <charconv>
 #include <memory>
 
+#include "Protocol.h"
+
 namespace movrin {
 
 namespace {
-
-constexpr std::uint8_t kSysExStart = 0xF0;
-constexpr std::uint8_t kSysExEnd = 0xF7;
 
 struct CoderDeleter {
   void operator()(snd_midi_event_t* coder) const { snd_midi_event_free(coder); }

@@ -15,7 +15,7 @@ namespace movrin {
 namespace {
 
 // Room for dozens of full blocks while the handler is busy.
-constexpr std::size_t kRingBytes = 64 * 1024;
+constexpr std::size_t kRingBytes = 2 * kLargestMessageBytes;
 // A bound on each sleep of the delivery thread, should a wake-up ever be lost.
 constexpr int kWakeSliceMs = 100;
 

@@ -14,7 +14,8 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Room for several full blocks queued without waiting.
-constexpr std::size_t kRingBytes = 64 * 1024;
+// Room for two of the largest messages, so one can be queued while another plays.
+constexpr std::size_t kRingBytes = 2 * kLargestMessageBytes;
 // Short naps while waiting for the process thread: no busy loop, little added latency.
 constexpr milliseconds kPollInterval{1};
 constexpr milliseconds kQueueTimeout{2000};
@@ -119,7 +120,7 @@ MidiError JackOutputPort::CheckPeer() {
 MidiError JackOutputPort::Send(std::span<const std::uint8_t> message,
                                std::optional<milliseconds> drainTimeout) {
   std::lock_guard lock(sendMutex_);
-  if (message.empty() || message.size() > kRingBytes / 2) {
+  if (message.empty() || message.size() > kLargestMessageBytes) {
     return MidiError::SendFailed;
   }
   if (const MidiError error = CheckPeer(); error != MidiError::None) {

@@ -1,11 +1,11 @@
 #include "MidiParser.h"
 
+#include "Protocol.h"
+
 namespace movrin {
 
 namespace {
 
-constexpr std::uint8_t kSysExStart = 0xF0;
-constexpr std::uint8_t kSysExEnd = 0xF7;
 constexpr std::uint8_t kFirstRealTime = 0xF8;
 
 bool IsStatus(std::uint8_t byte) {

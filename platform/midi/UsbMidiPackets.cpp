@@ -2,12 +2,11 @@
 
 #include <algorithm>
 
+#include "Protocol.h"
+
 namespace movrin {
 
 namespace {
-
-constexpr std::uint8_t kSysExStart = 0xF0;
-constexpr std::uint8_t kSysExEnd = 0xF7;
 
 constexpr std::uint8_t kCinSysExContinues = 0x4;
 constexpr std::uint8_t kCinSysExEndsWithOne = 0x5;  // also a one-byte system common message
