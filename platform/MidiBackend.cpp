@@ -33,6 +33,14 @@ std::string Describe(MidiError error) {
   return "unknown MIDI error";
 }
 
+RawMessageHandler ShortMessagesTo(ShortMessageHandler handler) {
+  return [handler = std::move(handler)](std::span<const std::uint8_t> message) {
+    if (const auto value = ShortMessageValue(message)) {
+      handler(*value);
+    }
+  };
+}
+
 void IgnoreBrokenPipe() {
   std::signal(SIGPIPE, SIG_IGN);
 }

@@ -13,6 +13,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace movrin {
@@ -71,6 +73,9 @@ class MidiInput {
 // included: for the device side, which must see the blocks.
 using RawMessageHandler = std::function<void(std::span<const std::uint8_t> message)>;
 
+// A port's raw input as the short messages `handler` takes: the rest is dropped.
+[[nodiscard]] RawMessageHandler ShortMessagesTo(ShortMessageHandler handler);
+
 // An output port kept open: for the virtual device's replies and for reference senders.
 class MidiOutput {
  public:
@@ -82,15 +87,23 @@ class MidiOutput {
   [[nodiscard]] virtual MidiError Send(std::span<const std::uint8_t> message) = 0;
 };
 
-struct OpenOutputResult {
-  std::unique_ptr<MidiOutput> port;  // set exactly when error is None
+// What opening a port gives: the port exactly when error is None. A back end's own port class
+// passes on as the interface's.
+template <typename Port>
+struct Opened {
+  Opened() = default;
+  Opened(std::unique_ptr<Port> opened, MidiError why) : port(std::move(opened)), error(why) {}
+  template <typename Derived>
+  requires std::is_convertible_v<Derived*, Port*> Opened(
+      Opened<Derived>&& other)  // NOLINT(google-explicit-constructor): a port is a port
+      : port(std::move(other.port)), error(other.error) {}
+
+  std::unique_ptr<Port> port;
   MidiError error = MidiError::None;
 };
 
-struct OpenInputResult {
-  std::unique_ptr<MidiInput> port;  // set exactly when error is None
-  MidiError error = MidiError::None;
-};
+using OpenOutputResult = Opened<MidiOutput>;
+using OpenInputResult = Opened<MidiInput>;
 
 class MidiBackend {
  public:

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "AlsaOutputPort.h"
-#include "OpenedPort.h"
 #include "RtInputPort.h"
 
 namespace movrin {
@@ -73,11 +72,7 @@ OpenInputResult AlsaBackend::OpenInput(const MidiPortInfo& port, ShortMessageHan
     return {nullptr, MidiError::NoSuchPort};
   }
   const std::string portName = own_.Next("in");
-  auto input = NewInput([handler = std::move(handler)](std::span<const std::uint8_t> message) {
-    if (const auto value = ShortMessageValue(message)) {
-      handler(*value);
-    }
-  });
+  auto input = NewInput(ShortMessagesTo(std::move(handler)));
   if (input == nullptr) {
     return {nullptr, MidiError::Unavailable};
   }
@@ -117,15 +112,14 @@ OpenInputResult AlsaBackend::OpenVirtualInput(const std::string& portName,
 }
 
 OpenOutputResult AlsaBackend::OpenVirtualOutput(const std::string& portName) {
-  return AsResult<OpenOutputResult>(AlsaOutputPort::Open(own_.client(), portName, ""));
+  return AlsaOutputPort::Open(own_.client(), portName, "");
 }
 
 OpenOutputResult AlsaBackend::OpenOutput(const MidiPortInfo& port) {
   if (own_.Owns(port.name)) {
     return {nullptr, MidiError::NoSuchPort};
   }
-  return AsResult<OpenOutputResult>(
-      AlsaOutputPort::Open(own_.client(), own_.Next("out"), port.name));
+  return AlsaOutputPort::Open(own_.client(), own_.Next("out"), port.name);
 }
 
 MidiError AlsaBackend::SendSysEx(const MidiPortInfo& port, std::span<const std::uint8_t> message) {

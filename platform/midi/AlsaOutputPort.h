@@ -26,10 +26,7 @@ void SilenceAlsaLibrary();
 
 class AlsaOutputPort final : public MidiOutput {
  public:
-  struct OpenResult {
-    std::unique_ptr<AlsaOutputPort> port;
-    MidiError error = MidiError::None;
-  };
+  using OpenResult = Opened<AlsaOutputPort>;
 
   // Creates `portName` on a new client named `clientName`. Unless `destination` is empty it
   // names a port as listed on ALSA, which must still be there under that name; the new port is

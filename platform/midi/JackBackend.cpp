@@ -8,7 +8,6 @@
 
 #include "JackInputPort.h"
 #include "JackOutputPort.h"
-#include "OpenedPort.h"
 
 namespace movrin {
 
@@ -87,13 +86,8 @@ OpenInputResult JackBackend::OpenInput(const MidiPortInfo& port, ShortMessageHan
   if (std::find(ports.begin(), ports.end(), port.name) == ports.end() || own_.Owns(port.name)) {
     return {nullptr, MidiError::NoSuchPort};
   }
-  return AsResult<OpenInputResult>(
-      JackInputPort::Open(own_.client(), own_.Next("in"), port.name,
-                          [handler = std::move(handler)](std::span<const std::uint8_t> message) {
-                            if (const auto value = ShortMessageValue(message)) {
-                              handler(*value);
-                            }
-                          }));
+  return JackInputPort::Open(own_.client(), own_.Next("in"), port.name,
+                             ShortMessagesTo(std::move(handler)));
 }
 
 OpenInputResult JackBackend::OpenVirtualInput(const std::string& portName,
@@ -101,20 +95,19 @@ OpenInputResult JackBackend::OpenVirtualInput(const std::string& portName,
   if (!Reachable()) {
     return {nullptr, MidiError::Unavailable};
   }
-  return AsResult<OpenInputResult>(
-      JackInputPort::Open(own_.client(), portName, "",
-                          [handler = std::move(handler)](std::span<const std::uint8_t> message) {
-                            if (KeptOnVirtualInput(message)) {
-                              handler(message);
-                            }
-                          }));
+  return JackInputPort::Open(own_.client(), portName, "",
+                             [handler = std::move(handler)](std::span<const std::uint8_t> message) {
+                               if (KeptOnVirtualInput(message)) {
+                                 handler(message);
+                               }
+                             });
 }
 
 OpenOutputResult JackBackend::OpenVirtualOutput(const std::string& portName) {
   if (!Reachable()) {
     return {nullptr, MidiError::Unavailable};
   }
-  return AsResult<OpenOutputResult>(JackOutputPort::Open(own_.client(), portName, ""));
+  return JackOutputPort::Open(own_.client(), portName, "");
 }
 
 OpenOutputResult JackBackend::OpenOutput(const MidiPortInfo& port) {
@@ -124,8 +117,7 @@ OpenOutputResult JackBackend::OpenOutput(const MidiPortInfo& port) {
   if (own_.Owns(port.name)) {
     return {nullptr, MidiError::NoSuchPort};
   }
-  return AsResult<OpenOutputResult>(
-      JackOutputPort::Open(own_.client(), own_.Next("out"), port.name));
+  return JackOutputPort::Open(own_.client(), own_.Next("out"), port.name);
 }
 
 MidiError JackBackend::SendSysEx(const MidiPortInfo& port, std::span<const std::uint8_t> message) {

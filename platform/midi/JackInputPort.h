@@ -23,10 +23,7 @@ class JackInputPort final : public MidiInput {
   // Runs on the delivery thread with each complete message, in arrival order.
   using Deliver = std::function<void(std::span<const std::uint8_t>)>;
 
-  struct OpenResult {
-    std::unique_ptr<JackInputPort> port;
-    MidiError error = MidiError::None;
-  };
+  using OpenResult = Opened<JackInputPort>;
 
   // Registers `portName` on a new client named `clientName` (JACK may add a suffix) and, unless
   // `source` is empty, connects the source to it and confirms the connection.

@@ -21,10 +21,7 @@ namespace movrin {
 
 class JackOutputPort final : public MidiOutput {
  public:
-  struct OpenResult {
-    std::unique_ptr<JackOutputPort> port;
-    MidiError error = MidiError::None;
-  };
+  using OpenResult = Opened<JackOutputPort>;
 
   // Registers `portName` on a new client named `clientName` (JACK may add a suffix) and, unless
   // `destination` is empty, connects it there and confirms the connection. Send(message) waits

@@ -533,13 +533,8 @@ OpenInputResult UsbMidiBackend::OpenInput(const MidiPortInfo& port, ShortMessage
   if (link == nullptr) {
     return {nullptr, error};
   }
-  auto input = std::make_unique<UsbInputPort>(
-      std::move(link), *cable,
-      [handler = std::move(handler)](std::span<const std::uint8_t> message) {
-        if (const auto value = ShortMessageValue(message)) {
-          handler(*value);
-        }
-      });
+  auto input =
+      std::make_unique<UsbInputPort>(std::move(link), *cable, ShortMessagesTo(std::move(handler)));
   return {std::move(input), MidiError::None};
 }
 
