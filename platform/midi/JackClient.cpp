@@ -106,8 +106,13 @@ JackClient::Opened JackClient::Open(const std::string& name, const std::string& 
     std::unique_ptr<JackClient> client(new JackClient(raw, cycle));
     jack_on_shutdown(raw, &OnShutdown, client->status_.get());
     if (cycle == nullptr) {
-      // The client for listing hears of xruns; port clients would count each one again.
+      // The client for listing hears of xruns; port clients would count each one again. Its
+      // own cycles tell a stopped server from a busy one before any port is open, so that no
+      // call waits the whole open limit on a server that has stopped.
       jack_set_xrun_callback(raw, &OnXrun, client->status_.get());
+      if (jack_set_process_callback(raw, &Heartbeat, nullptr) != 0) {
+        return {nullptr, MidiError::OpenFailed};
+      }
     } else {
       const unsigned long peerFlags =
           (flags & JackPortIsInput) != 0 ? JackPortIsOutput : JackPortIsInput;
@@ -118,15 +123,13 @@ JackClient::Opened JackClient::Open(const std::string& name, const std::string& 
       if (cycle->port == nullptr || jack_set_process_callback(raw, &Process, cycle.get()) != 0) {
         return {nullptr, MidiError::OpenFailed};
       }
-      lastCycle.store(Clock::now().time_since_epoch().count());
     }
+    lastCycle.store(Clock::now().time_since_epoch().count());
     if (jack_activate(raw) != 0) {
       return {nullptr, MidiError::OpenFailed};
     }
-    if (cycle != nullptr) {
-      activeCycles.fetch_add(1);
-      client->counted_ = true;
-    }
+    activeCycles.fetch_add(1);
+    client->counted_ = true;
     if (!peer.empty()) {
       if (const MidiError error = ConnectNow(raw, cycle->port, *client->status_, peer);
           error != MidiError::None) {
@@ -163,6 +166,11 @@ int JackClient::Process(jack_nframes_t frames, void* cycle) {
   lastCycle.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
   static_cast<JackCycle*>(cycle)->Run(frames);
   CycleEnds();
+  return 0;
+}
+
+int JackClient::Heartbeat(jack_nframes_t /*frames*/, void* /*unused*/) {
+  lastCycle.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
   return 0;
 }
 

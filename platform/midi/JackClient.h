@@ -102,6 +102,7 @@ class JackClient {
   [[nodiscard]] static MidiError ConnectNow(jack_client_t* client, jack_port_t* ours,
                                             const Status& status, const std::string& peer);
   static int Process(jack_nframes_t frames, void* cycle);
+  static int Heartbeat(jack_nframes_t frames, void* unused);
   static void OnShutdown(void* status);
   static int OnXrun(void* status);
   static void LeftBehind(int change);
@@ -109,7 +110,7 @@ class JackClient {
   jack_client_t* client_;
   std::shared_ptr<JackCycle> cycle_;
   std::shared_ptr<Status> status_ = std::make_shared<Status>();
-  bool counted_ = false;  // among the active clients whose cycles tell a stall
+  bool counted_ = false;  // among the active clients whose cycles tell a stall (all, once open)
 };
 
 struct JackClient::Opened {
