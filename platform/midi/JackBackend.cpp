@@ -25,7 +25,7 @@ bool KeptOnVirtualInput(std::span<const std::uint8_t> message) {
 std::unique_ptr<MidiBackend> JackBackend::Create(const std::string& clientName,
                                                  const MidiBackendOptions& options) {
   // A port-less client of its own, so that the ports' client keeps the plain name.
-  JackClient::Opened opened = JackClient::Open(clientName + "-ctl");
+  JackClient::Opened opened = JackClient::OpenControl(clientName + "-ctl");
   if (opened.unanswered) {
     const char* server = std::getenv("JACK_DEFAULT_SERVER");
     throw std::runtime_error(

@@ -2,19 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
-#if defined(__SANITIZE_THREAD__)
-#define MOVRIN_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define MOVRIN_TSAN 1
-#endif
-#endif
-
-#if defined(MOVRIN_TSAN)
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
-#endif
+#include "JackCalls.h"
 
 namespace movrin {
 
@@ -29,8 +19,6 @@ constexpr milliseconds kReconnectLimit{2000};
 // Connections show up in the graph only after the server's next cycle.
 constexpr milliseconds kConnectTimeout{1000};
 constexpr milliseconds kPollInterval{1};
-// No cycle for this long while a client of ours is active: the server has stalled.
-constexpr milliseconds kSilentServer{1000};
 
 // A running server refuses a new client (JackServerError) while it tells the others of it and
 // one of them has just closed its socket: asked again a moment later, it takes the client.
@@ -48,29 +36,9 @@ jack_client_t* OpenRefusedAgain(const std::string& name) {
   }
 }
 
-std::atomic<int> leftBehind{0};
-std::atomic<int> activeCycles{0};
-std::atomic<Clock::rep> lastCycle{0};
-
 void Quiet(const char* /*message*/) {}
 
-#if defined(MOVRIN_TSAN)
-char cycleOrder;  // stands for JACK's graph order
-#endif
-
 }  // namespace
-
-void JackClient::CycleBegins() {
-#if defined(MOVRIN_TSAN)
-  __tsan_acquire(&cycleOrder);
-#endif
-}
-
-void JackClient::CycleEnds() {
-#if defined(MOVRIN_TSAN)
-  __tsan_release(&cycleOrder);
-#endif
-}
 
 void JackClient::SilenceLibrary() {
   static std::once_flag once;
@@ -80,17 +48,14 @@ void JackClient::SilenceLibrary() {
   });
 }
 
-bool JackClient::CyclesStopped() {
-  return activeCycles.load() > 0 &&
-         Clock::now() - Clock::time_point(Clock::duration(lastCycle.load())) > kSilentServer;
+JackClient::Opened JackClient::OpenControl(const std::string& name) {
+  return Open(name, {}, 0, {}, nullptr);
 }
 
-bool JackClient::Stalled() {
-  return leftBehind.load() > 0 || CyclesStopped();
-}
-
-void JackClient::LeftBehind(int change) {
-  leftBehind.fetch_add(change);
+JackClient::Opened JackClient::OpenPort(const std::string& name, const std::string& portName,
+                                        unsigned long flags, const std::string& peer,
+                                        std::shared_ptr<JackCycle> cycle) {
+  return Open(name, portName, flags, peer, std::move(cycle));
 }
 
 JackClient::Opened JackClient::Open(const std::string& name, const std::string& portName,
@@ -98,7 +63,7 @@ JackClient::Opened JackClient::Open(const std::string& name, const std::string& 
                                     std::shared_ptr<JackCycle> cycle) {
   SilenceLibrary();
   IgnoreBrokenPipe();
-  auto opened = Bounded<Opened>(JackClient::kOpenLimit, [=]() -> Opened {
+  auto opened = jack_calls::Bounded<Opened>(JackClient::kOpenLimit, [=]() -> Opened {
     jack_client_t* raw = OpenRefusedAgain(name);
     if (raw == nullptr) {
       return {nullptr, MidiError::Unavailable};
@@ -124,12 +89,11 @@ JackClient::Opened JackClient::Open(const std::string& name, const std::string& 
         return {nullptr, MidiError::OpenFailed};
       }
     }
-    lastCycle.store(Clock::now().time_since_epoch().count());
     if (jack_activate(raw) != 0) {
       return {nullptr, MidiError::OpenFailed};
     }
-    activeCycles.fetch_add(1);
-    client->counted_ = true;
+    jack_calls::CountActive(+1);
+    client->status_->counted.store(true);
     if (!peer.empty()) {
       if (const MidiError error = ConnectNow(raw, cycle->port, *client->status_, peer);
           error != MidiError::None) {
@@ -145,12 +109,12 @@ JackClient::JackClient(jack_client_t* client, std::shared_ptr<JackCycle> cycle)
     : client_(client), cycle_(std::move(cycle)) {}
 
 JackClient::~JackClient() {
-  if (counted_) {
-    activeCycles.fetch_sub(1);
+  if (status_->counted.exchange(false)) {
+    jack_calls::CountActive(-1);
   }
   // The closing thread holds what the process callback reads until the client is closed: only
   // then can no callback run any more.
-  [[maybe_unused]] const auto closed = Bounded<bool>(
+  [[maybe_unused]] const auto closed = jack_calls::Bounded<bool>(
       kCloseLimit,
       [client = client_, cycle = cycle_, status = status_] {
         std::lock_guard calls(status->calls);
@@ -158,24 +122,28 @@ JackClient::~JackClient() {
         jack_client_close(client);
         return true;
       },
-      &Stalled);
+      &jack_calls::Stalled);
 }
 
 int JackClient::Process(jack_nframes_t frames, void* cycle) {
-  CycleBegins();
-  lastCycle.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+  jack_calls::CycleBegins();
+  jack_calls::NoteCycle();
   static_cast<JackCycle*>(cycle)->Run(frames);
-  CycleEnds();
+  jack_calls::CycleEnds();
   return 0;
 }
 
 int JackClient::Heartbeat(jack_nframes_t /*frames*/, void* /*unused*/) {
-  lastCycle.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+  jack_calls::NoteCycle();
   return 0;
 }
 
 void JackClient::OnShutdown(void* status) {
-  static_cast<Status*>(status)->gone.store(true);
+  auto* client = static_cast<Status*>(status);
+  client->gone.store(true);
+  if (client->counted.exchange(false)) {
+    jack_calls::CountActive(-1);
+  }
 }
 
 int JackClient::OnXrun(void* status) {
@@ -201,7 +169,7 @@ bool JackClient::HasMidiPortOn(jack_client_t* client, const std::string& fullNam
 
 MidiError JackClient::Connect(const std::string& peer) {
   // Left behind, the call must not outlive the client: the close waits for it.
-  const auto connected = Bounded<MidiError>(
+  const auto connected = jack_calls::Bounded<MidiError>(
       kReconnectLimit, [client = client_, cycle = cycle_, status = status_, peer] {
         std::lock_guard calls(status->calls);
         return ConnectNow(client, cycle->port, *status, peer);

@@ -82,7 +82,7 @@ JackInputPort::OpenResult JackInputPort::Open(const std::string& clientName,
   } catch (const std::system_error&) {
     return {nullptr, MidiError::OpenFailed};
   }
-  auto opened = JackClient::Open(clientName, portName, JackPortIsInput, source, feed);
+  auto opened = JackClient::OpenPort(clientName, portName, JackPortIsInput, source, feed);
   if (opened.error != MidiError::None) {
     return {nullptr, opened.error};
   }

@@ -78,7 +78,7 @@ JackOutputPort::OpenResult JackOutputPort::Open(const std::string& clientName,
                                                 const std::string& destination,
                                                 std::optional<milliseconds> drainTimeout) {
   auto player = std::make_shared<Player>(destination);
-  auto opened = JackClient::Open(clientName, portName, JackPortIsOutput, destination, player);
+  auto opened = JackClient::OpenPort(clientName, portName, JackPortIsOutput, destination, player);
   if (opened.error != MidiError::None) {
     return {nullptr, opened.error};
   }
