@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "JackRing.h"
 #include "MidiParser.h"
+#include "SpscMessageRing.h"
 
 namespace movrin {
 
@@ -64,7 +64,7 @@ class JackInputPort::Feed final : public JackCycle {
     }
   }
 
-  JackRing ring;
+  SpscMessageRing ring;
   int wakeFd;
   std::atomic<std::uint64_t> dropped{0};
 };

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "JackRing.h"
+#include "SpscMessageRing.h"
 
 namespace movrin {
 
@@ -63,7 +63,7 @@ class JackOutputPort::Player final : public JackCycle {
     }
   }
 
-  JackRing ring;
+  SpscMessageRing ring;
   const std::string destination;
   // Written by the process callback, read by senders.
   std::atomic<std::uint64_t> played{0};       // written in a cycle that has ended

@@ -1,6 +1,7 @@
 #pragma once
 
-// The lock-free queue between a JACK process callback and one thread of ours: one producer,
+// A single-producer, single-consumer ring of whole messages, each with its sequence number:
+// the lock-free queue between a JACK process callback and one thread of ours: one producer,
 // one consumer, whole records of a sequence number and a message. The indices count bytes
 // ever written and read; a record becomes visible with one release store, so the callback
 // neither locks nor allocates.
@@ -13,14 +14,14 @@
 
 namespace movrin {
 
-class JackRing {
+class SpscMessageRing {
  public:
   struct Record {
     std::uint64_t sequence;
     std::uint32_t size;
   };
 
-  explicit JackRing(std::size_t bytes) : bytes_(bytes) {}
+  explicit SpscMessageRing(std::size_t bytes) : bytes_(bytes) {}
 
   // Producer side: false when the record does not fit now.
   [[nodiscard]] bool Push(std::uint64_t sequence, std::span<const std::uint8_t> message);

@@ -1,10 +1,10 @@
-#include "JackRing.h"
+#include "SpscMessageRing.h"
 
 #include <algorithm>
 
 namespace movrin {
 
-bool JackRing::Push(std::uint64_t sequence, std::span<const std::uint8_t> message) {
+bool SpscMessageRing::Push(std::uint64_t sequence, std::span<const std::uint8_t> message) {
   const std::size_t head = head_.load(std::memory_order_relaxed);
   const std::size_t tail = tail_.load(std::memory_order_acquire);
   const std::size_t needed = sizeof(Record) + message.size();
@@ -18,7 +18,7 @@ bool JackRing::Push(std::uint64_t sequence, std::span<const std::uint8_t> messag
   return true;
 }
 
-std::optional<JackRing::Record> JackRing::Peek() const {
+std::optional<SpscMessageRing::Record> SpscMessageRing::Peek() const {
   const std::size_t tail = tail_.load(std::memory_order_relaxed);
   if (head_.load(std::memory_order_acquire) == tail) {
     return std::nullopt;
@@ -28,16 +28,16 @@ std::optional<JackRing::Record> JackRing::Peek() const {
   return record;
 }
 
-void JackRing::CopyMessage(const Record& record, std::uint8_t* to) const {
+void SpscMessageRing::CopyMessage(const Record& record, std::uint8_t* to) const {
   CopyOut(tail_.load(std::memory_order_relaxed) + sizeof record, to, record.size);
 }
 
-void JackRing::Pop(const Record& record) {
+void SpscMessageRing::Pop(const Record& record) {
   const std::size_t tail = tail_.load(std::memory_order_relaxed);
   tail_.store(tail + sizeof record + record.size, std::memory_order_release);
 }
 
-void JackRing::CopyIn(std::size_t at, const void* from, std::size_t size) {
+void SpscMessageRing::CopyIn(std::size_t at, const void* from, std::size_t size) {
   const auto* in = static_cast<const std::uint8_t*>(from);
   const std::size_t offset = at % bytes_.size();
   const std::size_t first = std::min(size, bytes_.size() - offset);
@@ -45,7 +45,7 @@ void JackRing::CopyIn(std::size_t at, const void* from, std::size_t size) {
   std::copy_n(in + first, size - first, bytes_.begin());
 }
 
-void JackRing::CopyOut(std::size_t from, void* to, std::size_t size) const {
+void SpscMessageRing::CopyOut(std::size_t from, void* to, std::size_t size) const {
   auto* out = static_cast<std::uint8_t*>(to);
   const std::size_t offset = from % bytes_.size();
   const std::size_t first = std::min(size, bytes_.size() - offset);
