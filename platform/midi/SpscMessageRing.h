@@ -1,10 +1,9 @@
 #pragma once
 
-// A single-producer, single-consumer ring of whole messages, each with its sequence number:
-// the lock-free queue between a JACK process callback and one thread of ours: one producer,
-// one consumer, whole records of a sequence number and a message. The indices count bytes
-// ever written and read; a record becomes visible with one release store, so the callback
-// neither locks nor allocates.
+// A single-producer, single-consumer ring of whole messages, each with its sequence number: the
+// lock-free queue between a JACK process callback and one thread of ours. The indices count
+// bytes ever written and read; a record becomes visible with one release store, so the
+// callback neither locks nor allocates.
 
 #include <atomic>
 #include <cstdint>
