@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 
 namespace movrin {
 
@@ -25,10 +24,6 @@ std::string Describe(MidiError error) {
              "interfaces (70-movrin-usb-midi.rules, see the README) and plug the device in again";
   }
   return "unknown MIDI error";
-}
-
-void IgnoreBrokenPipe() {
-  std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::optional<std::uint32_t> ShortMessageValue(std::span<const std::uint8_t> message) {
