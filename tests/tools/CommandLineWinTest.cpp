@@ -79,6 +79,8 @@ TEST_F(CommandLineWin, ExportsTheWireBytesToStandardOutputAndFiles) {
 // Every row one run: its exit code and what it says, on stdout or stderr.
 TEST_F(CommandLineWin, ExitCodesAndReasons) {
   const std::string absolute = (dir_ / "a.bin").string();
+  std::string rooted = absolute.substr(2);  // C:\users\... as /users\..., from the root
+  rooted.front() = '/';
   const struct Row {
     std::vector<std::string> args;
     int exitCode;
@@ -88,6 +90,7 @@ TEST_F(CommandLineWin, ExitCodesAndReasons) {
       {{"--help"}, 0, "movrin-send.exe --out \"USB MIDI\" --in \"USB MIDI\" firmware.bin"},
       {{"--info", "a.bin"}, 0, "CRC-32:            " + Hex32(Crc32(Image(100)))},
       {{"--info", absolute}, 0, "size:              100 bytes"},
+      {{"--info", rooted}, 0, "size:              100 bytes"},  // not a /option
       {{"--list"}, 0, "MIDI API: WinMM"},
       {{"--info", "missing.bin"}, 1, "missing.bin"},
       {{"--info", "folder"}, 1, "folder"},
