@@ -22,6 +22,8 @@ movrin_windows_test() {  # JOBS [CTEST ARGS...]
     mkdir -p "$WINEPREFIX"
     wineserver -p
     trap 'wineserver -k 2>/dev/null || true' EXIT
+    # Made once, before the test programs start at once and would each find it half made.
+    wine wineboot --init </dev/null >/dev/null 2>&1
     ctest --preset windows -j "$jobs" --timeout 600 "$@"
   )
 }
