@@ -29,20 +29,24 @@ fail() {
   done
   failed=$((failed + 1))
 }
-started() {  # waits for movrin-device to print "ready"
+waits() {  # PATTERN FILE: until FILE has PATTERN, 30 s at most
   for _ in $(seq 1 300); do
-    grep -q ready "$work/dev.out" 2>/dev/null && return 0
+    grep -q "$1" "$2" 2>/dev/null && return 0
     sleep 0.1
   done
   return 1
 }
+started() { waits ready "$1"; }
 
 # Wine reads the sequencer's ports once, when the driver loads: the device must be there first.
 head -c 70000 /dev/urandom >"$work/image.bin"
 "$device" --name movrin-device --once --expect "$work/image.bin" --save "$work/got.bin" \
   >"$work/dev.out" 2>&1 &
 dev_pid=$!
-started || fail start "movrin-device did not start"
+started "$work/dev.out" || fail start "movrin-device did not start"
+# One that answers the announce and then stays silent, for Ctrl-C in mid-transfer.
+"$device" --name movrin-silent --silent-after 0 >"$work/silent.out" 2>&1 &
+started "$work/silent.out" || fail start "the silent movrin-device did not start"
 wineserver -p
 
 if ! run --list; then
@@ -62,5 +66,22 @@ elif ! wait "$dev_pid" || ! cmp -s "$work/image.bin" "$work/got.bin"; then
   fail transfer "the device did not receive the image identical"
 else
   echo "ok [transfer]: $(tail -n 1 "$work/send.out")"
+fi
+# Wine hands SIGINT to the console's control handler as Ctrl-C.
+timeout -s KILL 60 wine "$send" --out "movrin-silent - in" --in "movrin-silent - out" \
+  --timeout 0 "$work/image.bin" </dev/null >"$work/send.out" 2>"$work/send.err" &
+send_pid=$!
+if ! waits 'going silent' "$work/silent.out"; then
+  fail interrupt "the device never went silent"
+else
+  pkill -INT -P "$send_pid"
+  wait "$send_pid"
+  rc=$?
+  [ "$rc" -ne 139 ] || rc=130  # Wine's crash at the end, as above
+  if [ "$rc" -ne 130 ] || ! grep -q '^movrin-send: interrupted after block' "$work/send.err"; then
+    fail interrupt "exit $rc after Ctrl-C, expected 130 and the block it stopped after"
+  else
+    echo "ok [interrupt]: $(grep -v '^ALSA lib' "$work/send.err")"
+  fi
 fi
 exit $((failed > 0))
