@@ -7,7 +7,7 @@ namespace movrin {
 namespace {
 
 template <typename Device, typename Caps>
-std::vector<std::string> Names(UINT count, MMRESULT (*caps)(Device, Caps*, UINT)) {
+std::vector<std::string> Names(UINT count, MMRESULT(WINAPI* caps)(Device, Caps*, UINT)) {
   std::vector<std::string> names;
   for (UINT id = 0; id < count; ++id) {
     Caps info{};
