@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 
 #include "Protocol.h"
 
@@ -39,10 +38,6 @@ RawMessageHandler ShortMessagesTo(ShortMessageHandler handler) {
       handler(*value);
     }
   };
-}
-
-void IgnoreBrokenPipe() {
-  std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::optional<std::uint32_t> ShortMessageValue(std::span<const std::uint8_t> message) {

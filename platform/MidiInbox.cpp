@@ -10,19 +10,26 @@
 #include <stdexcept>
 
 namespace movrin {
+namespace {
+
+int Fd(std::intptr_t wake) {
+  return static_cast<int>(wake);
+}
+
+}  // namespace
 
 static_assert(std::atomic<bool>::is_always_lock_free, "Interrupt must stay async-signal-safe");
 
 template <typename T>
-BasicInbox<T>::BasicInbox() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (wakeFd_ < 0) {
+BasicInbox<T>::BasicInbox() : wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  if (wake_ < 0) {
     throw std::runtime_error("eventfd failed");
   }
 }
 
 template <typename T>
 BasicInbox<T>::~BasicInbox() {
-  close(wakeFd_);
+  close(Fd(wake_));
 }
 
 template <typename T>
@@ -32,14 +39,14 @@ void BasicInbox<T>::Push(T item) {
     items_.push_back(std::move(item));
   }
   const std::uint64_t one = 1;
-  [[maybe_unused]] const auto written = write(wakeFd_, &one, sizeof one);
+  [[maybe_unused]] const auto written = write(Fd(wake_), &one, sizeof one);
 }
 
 template <typename T>
 void BasicInbox<T>::Interrupt() noexcept {
   interrupted_.store(true);
   const std::uint64_t one = 1;
-  [[maybe_unused]] const auto written = write(wakeFd_, &one, sizeof one);
+  [[maybe_unused]] const auto written = write(Fd(wake_), &one, sizeof one);
 }
 
 template <typename T>
@@ -51,7 +58,7 @@ void BasicInbox<T>::Clear() {
 template <typename T>
 void BasicInbox<T>::DrainWakeups() noexcept {
   std::uint64_t count = 0;
-  [[maybe_unused]] const auto read_bytes = read(wakeFd_, &count, sizeof count);
+  [[maybe_unused]] const auto read_bytes = read(Fd(wake_), &count, sizeof count);
 }
 
 template <typename T>
@@ -80,7 +87,7 @@ std::optional<T> BasicInbox<T>::WaitPopUntil(std::chrono::steady_clock::time_poi
     if (left <= 0) {
       return std::nullopt;
     }
-    pollfd waiter{wakeFd_, POLLIN, 0};
+    pollfd waiter{Fd(wake_), POLLIN, 0};
     const int ready = poll(&waiter, 1, static_cast<int>(left));
     if (ready > 0) {
       DrainWakeups();

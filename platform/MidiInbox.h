@@ -32,7 +32,8 @@ class BasicInbox {
   [[nodiscard]] std::optional<T> WaitPopUntil(std::chrono::steady_clock::time_point deadline);
 
   // Wakes the waiter and keeps every later WaitPop from waiting. Async-signal-safe: it only
-  // stores a lock-free atomic and writes to an eventfd, so a signal handler may call it.
+  // stores a lock-free atomic and writes to an eventfd (sets an event on Windows), so a signal
+  // handler or a console control handler may call it.
   void Interrupt() noexcept;
   [[nodiscard]] bool interrupted() const noexcept { return interrupted_.load(); }
 
@@ -45,7 +46,7 @@ class BasicInbox {
   std::mutex mutex_;
   std::deque<T> items_;
   std::atomic<bool> interrupted_{false};
-  int wakeFd_ = -1;  // eventfd, owned
+  std::intptr_t wake_ = -1;  // owned: an eventfd, or an event HANDLE on Windows
 };
 
 using MidiInbox = BasicInbox<std::uint32_t>;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <thread>
 
 namespace movrin {
 namespace {
@@ -26,56 +27,67 @@ extern "C" void OnSignal(int signal) {
 
 }  // namespace
 
+struct SignalWatcher::System {
+  int pipe[2] = {-1, -1};
+  struct sigaction oldInt {};
+  struct sigaction oldTerm {};
+  std::thread thread;
+};
+
 SignalWatcher::SignalWatcher(std::function<void(int signal)> onSignal)
-    : onSignal_(std::move(onSignal)) {
-  if (::pipe2(pipe_, O_CLOEXEC) != 0) {
-    pipe_[0] = pipe_[1] = -1;
+    : onSignal_(std::move(onSignal)), system_(std::make_unique<System>()) {
+  int* const fds = system_->pipe;
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    fds[0] = fds[1] = -1;
     return;
   }
-  gWriteEnd = pipe_[1];
+  gWriteEnd = fds[1];
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ok_ =
-      ::sigaction(SIGINT, &action, &oldInt_) == 0 && ::sigaction(SIGTERM, &action, &oldTerm_) == 0;
-  thread_ = std::thread([this] { Watch(); });
+  ok_ = ::sigaction(SIGINT, &action, &system_->oldInt) == 0 &&
+        ::sigaction(SIGTERM, &action, &system_->oldTerm) == 0;
+  system_->thread = std::thread([this] {
+    for (;;) {
+      std::uint8_t byte = kStop;
+      const auto n = ::read(system_->pipe[0], &byte, 1);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n <= 0 || byte == kStop) {
+        return;
+      }
+      Deliver(byte);
+    }
+  });
 }
 
 SignalWatcher::~SignalWatcher() {
-  if (pipe_[1] >= 0) {
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+  System& s = *system_;
+  if (s.pipe[1] >= 0) {
+    ::sigaction(SIGINT, &s.oldInt, nullptr);
+    ::sigaction(SIGTERM, &s.oldTerm, nullptr);
     const std::uint8_t stop = kStop;
-    while (::write(pipe_[1], &stop, 1) < 0 && errno == EINTR) {
+    while (::write(s.pipe[1], &stop, 1) < 0 && errno == EINTR) {
     }
   }
-  if (thread_.joinable()) {
-    thread_.join();
+  if (s.thread.joinable()) {
+    s.thread.join();
   }
   gWriteEnd = -1;
-  for (int fd : pipe_) {
+  for (int fd : s.pipe) {
     if (fd >= 0) {
       ::close(fd);
     }
   }
 }
 
-void SignalWatcher::Watch() {
-  for (;;) {
-    std::uint8_t byte = kStop;
-    const auto n = ::read(pipe_[0], &byte, 1);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0 || byte == kStop) {
-      return;
-    }
-    int expected = 0;
-    received_.compare_exchange_strong(expected, byte);
-    if (onSignal_) {
-      onSignal_(byte);
-    }
+void SignalWatcher::Deliver(int signal) {
+  int expected = 0;
+  received_.compare_exchange_strong(expected, signal);
+  if (onSignal_) {
+    onSignal_(signal);
   }
 }
 

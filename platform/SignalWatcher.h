@@ -1,13 +1,15 @@
 #pragma once
 
-// Turns SIGINT and SIGTERM into a call on an ordinary thread. The handler only writes one byte
-// to a pipe, which is all a signal handler may safely do; the watcher thread reads it and runs
-// the callback, where locks and condition variables are allowed.
+// Turns SIGINT and SIGTERM into a call on an ordinary thread. On Linux the handler only writes
+// one byte to a pipe, which is all a signal handler may safely do; the watcher thread reads it
+// and runs the callback, where locks and condition variables are allowed. On Windows, Ctrl-C,
+// Ctrl-Break and closing the console are SIGINT, and the system already runs the console
+// control handler on a thread of its own.
 
 #include <atomic>
 #include <csignal>
 #include <functional>
-#include <thread>
+#include <memory>
 
 namespace movrin {
 
@@ -19,21 +21,19 @@ class SignalWatcher {
   SignalWatcher(const SignalWatcher&) = delete;
   SignalWatcher& operator=(const SignalWatcher&) = delete;
 
-  // False when the pipe or the handlers could not be set up; signals then keep their defaults.
+  // False when the handlers could not be set up; signals then keep their defaults.
   [[nodiscard]] bool ok() const { return ok_; }
   // The first signal received, 0 if none.
   [[nodiscard]] int received() const { return received_.load(); }
 
  private:
-  void Watch();
+  struct System;  // the system's side: the pipe, the old handlers and the thread on Linux
+  void Deliver(int signal);
 
   std::function<void(int)> onSignal_;
-  int pipe_[2] = {-1, -1};
+  std::unique_ptr<System> system_;
   bool ok_ = false;
   std::atomic<int> received_{0};
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-  std::thread thread_;
 };
 
 }  // namespace movrin

@@ -21,6 +21,9 @@
 #ifdef MOVRIN_WITH_USB
 #include "UsbMidiBackend.h"
 #endif
+#ifdef MOVRIN_WITH_WINMM
+#include "WinMmBackend.h"
+#endif
 
 namespace movrin {
 
@@ -39,6 +42,9 @@ constexpr System kSystems[] = {
 #endif
 #ifdef MOVRIN_WITH_JACK
     {MidiSystem::Jack, "JACK", &JackBackend::Create},
+#endif
+#ifdef MOVRIN_WITH_WINMM
+    {MidiSystem::WinMm, "WinMM", &WinMmBackend::Create},
 #endif
     {MidiSystem::Alsa, nullptr, nullptr},
 };

@@ -11,7 +11,7 @@
 namespace movrin {
 
 // Every system there is a back end for; a build may lack some (see BuiltMidiSystems).
-enum class MidiSystem { Alsa, Jack };
+enum class MidiSystem { Alsa, Jack, WinMm };
 
 struct MidiBackendOptions {
   // On JACK the SysEx send port stays connected between sends (the default): registering a port

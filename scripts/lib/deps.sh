@@ -9,6 +9,9 @@ MOVRIN_PACKAGES=(
   fp-utils appstream lintian
   # The ALSA tests' VM (scripts/alsa-vm) and the PipeWire tests.
   qemu-system-x86 busybox-static cpio kmod xz-utils procps alsa-utils pipewire pipewire-jack
+  # movrin-send.exe: the cross compiler, GoogleTest's sources for it, Wine for its tests, and zip
+  # for scripts/package-windows.
+  g++-mingw-w64-x86-64-posix googletest wine wine64 zip
 )
 
 # Installs whatever is missing, with sudo when not root.

@@ -106,8 +106,14 @@ elif [ "$case_name" = stalled-int ]; then
   for program in "$send --list" "$device --name $name"; do
     timeout -s KILL 60 $program >"$work/send.out" 2>"$work/send.err" &
     send_pid=$!
-    catches_sigint "$(pgrep -P "$send_pid")" || fail "$program never took over SIGINT"
-    kill -INT "$(pgrep -P "$send_pid")"
+    # timeout(1) may not have started the program yet.
+    program_pid=
+    for _ in $(seq 1 100); do
+      program_pid=$(pgrep -P "$send_pid") && break
+      sleep 0.1
+    done
+    catches_sigint "$program_pid" || fail "$program never took over SIGINT"
+    kill -INT "$program_pid"
     wait "$send_pid"
     send_rc=$?
     send_pid=

@@ -25,6 +25,8 @@ inline void AddFlags(CLI::App& app, std::initializer_list<std::pair<const char*,
 [[nodiscard]] inline std::optional<std::string> ParseCommandLine(
     CLI::App& app, std::span<const std::string_view> args) {
   std::vector<std::string> reversed(args.rbegin(), args.rend());
+  // CLI11 on Windows reads "/name" as an option: a path such as /tmp/image.bin must stay one.
+  app.allow_windows_style_options(false);
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& e) {

@@ -194,4 +194,8 @@ bool IsStandardOutput(const std::string& name) {
          SameFile(out, st) && (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode));
 }
 
+bool StandardOutputIsTerminal() {
+  return ::isatty(STDOUT_FILENO) == 1;
+}
+
 }  // namespace movrin

@@ -26,4 +26,7 @@ struct WriteFileResult {
 // that nothing else may be printed there.
 [[nodiscard]] bool IsStandardOutput(const std::string& name);
 
+// Whether standard output is a terminal (a console on Windows), for output that redraws lines.
+[[nodiscard]] bool StandardOutputIsTerminal();
+
 }  // namespace movrin

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "MidiBackend.h"
+#include "UsageNotes.h"
 
 namespace movrin {
 namespace {
@@ -154,11 +154,8 @@ std::string SendUsage(std::string_view program) {
          "  -l, --list            list the MIDI output and input ports\n"
          "  -h, --help            show this text\n"
          "  -V, --version         show the program's name and version\n"
-         "\n"
-         "A JACK server that does not answer (stopped or hung) is given up after " +
-         std::to_string(kServerAnswerLimit.count()) +
-         " s;\n"
-         "Ctrl-C ends the wait at once.\n"
+         "\n" +
+         PlatformUsageNotes() +
          "\n"
          "Exit status:\n"
          "  0    done: transfer complete, file written or information printed\n"

@@ -1,8 +1,6 @@
 // movrin-send: writes a firmware image into a MIDI device from the command line, or shows and
 // exports what would be sent.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -195,7 +193,7 @@ int RunSend(const SendArguments& args, const SignalWatcher& signals) {
   std::printf("waiting for the device's ready note...\n");
   std::fflush(stdout);
 
-  ProgressReporter progress(stdout, ::isatty(STDOUT_FILENO) == 1);
+  ProgressReporter progress(stdout, StandardOutputIsTerminal());
   TransferRunner::Observer observer;
   observer.started = [&](std::int64_t blocks, std::int64_t bytes) {
     progress.Start(blocks, bytes);

@@ -1,0 +1,11 @@
+#include <csignal>
+
+#include "MidiBackend.h"
+
+namespace movrin {
+
+void IgnoreBrokenPipe() {
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace movrin
