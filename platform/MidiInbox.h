@@ -11,6 +11,8 @@
 #include <optional>
 #include <vector>
 
+#include "InboxWakeup.h"
+
 namespace movrin {
 
 template <typename T>
@@ -41,12 +43,10 @@ class BasicInbox {
   void Clear();
 
  private:
-  void DrainWakeups() noexcept;
-
   std::mutex mutex_;
   std::deque<T> items_;
   std::atomic<bool> interrupted_{false};
-  std::intptr_t wake_ = -1;  // owned: an eventfd, or an event HANDLE on Windows
+  InboxWakeup wake_;
 };
 
 using MidiInbox = BasicInbox<std::uint32_t>;
