@@ -1,10 +1,12 @@
+# shellcheck shell=bash
 # The Windows build's stage, sourced by scripts/test and scripts/package-windows: movrin-send.exe
-# and its tests cross-built with MinGW-w64 (the windows preset), the tests run under Wine.
+# and its tests cross-built with MinGW-w64 (the windows preset), the tests run under Wine. The
+# sourcing script sets root, the repository's top.
 
 # Wine in the build tree's own prefix, quiet, and never asking to install Mono or Gecko; the same
 # settings as the emulator in cmake/mingw-w64-x86_64.cmake.
 movrin_wine_env() {
-  export WINEPREFIX="$root/build/windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX="${root:?}/build/windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
 movrin_windows_build() {  # JOBS
