@@ -39,7 +39,7 @@ waits() {  # PATTERN FILE: until FILE has PATTERN, 30 s at most
 started() { waits ready "$1"; }
 
 # Wine reads the sequencer's ports once, when the driver loads: the device must be there first.
-head -c 70000 /dev/urandom >"$work/image.bin"
+head -c 300000 /dev/urandom >"$work/image.bin"
 "$device" --name movrin-device --once --expect "$work/image.bin" --save "$work/got.bin" \
   >"$work/dev.out" 2>&1 &
 dev_pid=$!
@@ -59,7 +59,7 @@ else
   echo "ok [list]: $(grep -c '\[WinMM\]' "$work/send.out") WinMM ports"
 fi
 
-# 70000 bytes make 78 blocks, each a SysEx with bytes of 0x80 and above in its header.
+# 300000 bytes make 335 blocks: past blocks 128 and 255, whose index bytes are 0x80 and above.
 if ! run --out "movrin-device - in" --in "movrin-device - out" --timeout 60 "$work/image.bin"; then
   fail transfer "movrin-send.exe failed"
 elif ! wait "$dev_pid" || ! cmp -s "$work/image.bin" "$work/got.bin"; then
@@ -83,5 +83,17 @@ else
   else
     echo "ok [interrupt]: $(grep -v '^ALSA lib' "$work/send.err")"
   fi
+fi
+# A device that has gone silent: --timeout ends the wait with exit 4 and says so. Wine's crash
+# at the end (139) may stand for the exit code; the message then tells it.
+wine "$send" --out "movrin-silent - in" --in "movrin-silent - out" --timeout 3 "$work/image.bin" \
+  </dev/null >"$work/send.out" 2>"$work/send.err"
+rc=$?
+said=$(grep -E '^movrin-send: (no ready note|the device stopped asking)' "$work/send.err")
+[ "$rc" -eq 139 ] && [ -n "$said" ] && rc=4
+if [ "$rc" -ne 4 ] || [ -z "$said" ]; then
+  fail timeout "exit $rc with the device silent, expected 4 and the timeout's message"
+else
+  echo "ok [timeout]: $said"
 fi
 exit $((failed > 0))
