@@ -83,12 +83,4 @@ SignalWatcher::~SignalWatcher() {
   }
 }
 
-void SignalWatcher::Deliver(int signal) {
-  int expected = 0;
-  received_.compare_exchange_strong(expected, signal);
-  if (onSignal_) {
-    onSignal_(signal);
-  }
-}
-
 }  // namespace movrin

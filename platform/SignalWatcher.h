@@ -28,7 +28,14 @@ class SignalWatcher {
 
  private:
   struct System;  // the system's side: the pipe, the old handlers and the thread on Linux
-  void Deliver(int signal);
+  // The same on every platform: notes the first signal, then runs the callback.
+  void Deliver(int signal) {
+    int expected = 0;
+    received_.compare_exchange_strong(expected, signal);
+    if (onSignal_) {
+      onSignal_(signal);
+    }
+  }
 
   std::function<void(int)> onSignal_;
   std::unique_ptr<System> system_;

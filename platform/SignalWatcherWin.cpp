@@ -47,12 +47,4 @@ SignalWatcher::~SignalWatcher() {
   System::watcher = nullptr;
 }
 
-void SignalWatcher::Deliver(int signal) {
-  int expected = 0;
-  received_.compare_exchange_strong(expected, signal);
-  if (onSignal_) {
-    onSignal_(signal);
-  }
-}
-
 }  // namespace movrin
