@@ -117,6 +117,9 @@ class MidiBackend {
   // The MIDI system was there and has gone (JACK's server stopped or dropped us): nothing on
   // this backend works again. Callable from any thread.
   [[nodiscard]] virtual bool SystemGone() const { return false; }
+  // What keeps the system that is there from working now, as the start of a sentence ("the JACK
+  // server "NAME" does not answer"), or empty. Callable from any thread.
+  [[nodiscard]] virtual std::string SystemTrouble() const { return {}; }
 
   // The way messages to and from a listed port take, for lists that tell ports apart by it:
   // "USB direct" for a USB MIDI cable reached without the kernel's driver, else ApiName().

@@ -129,6 +129,7 @@ class CUpdaterDlg : public QDialog {
   // with `detail` where there is more to say.
   void ShowLine(QLabel* line, const QString& text, const QString& detail = {});
   void ShowNoMidiSystem();
+  void ShowSystemTrouble();
 
   movrin::MidiBackend& m_midi;
   movrin::MessageBoxPresenter& m_boxes;
@@ -158,6 +159,7 @@ class CUpdaterDlg : public QDialog {
   QElapsedTimer m_transferClock;  // since Send, for the completed hint
   QTimer* m_silence = nullptr;
   QLabel* m_hint = nullptr;  // above the bar: the silence hint while blocks are due
+  QString m_strTrouble;      // the MIDI system's trouble the hint told of last
 
   QPushButton* m_btnSend = nullptr;
   QLabel* m_status = nullptr;

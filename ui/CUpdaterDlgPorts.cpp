@@ -90,6 +90,24 @@ void CUpdaterDlg::FillDeviceLists() {
   m_nMidiOut = out->currentIndex() - 1;
   m_nMidiIn = in->currentIndex();
   ShowNoMidiSystem();
+  ShowSystemTrouble();
+}
+
+// A server that stalled or went away after start-up: the lists may still show its ports, so
+// the line says why they will not work; it goes once the lists are filled on a server that
+// answers again.
+void CUpdaterDlg::ShowSystemTrouble() {
+  QString sentence = QString::fromStdString(m_midi.SystemTrouble());
+  if (sentence.isEmpty()) {
+    if (!m_strTrouble.isEmpty() && m_hint->toolTip() == m_strTrouble) {
+      ClearSilenceHint();
+    }
+    m_strTrouble.clear();
+    return;
+  }
+  sentence[0] = sentence[0].toUpper();
+  m_strTrouble = sentence + QLatin1Char('.');
+  ShowLine(m_hint, m_strTrouble);
 }
 
 // Said before Send, so the empty lists are not taken for a device that is off; with why a
@@ -136,6 +154,7 @@ int CUpdaterDlg::OpenMidiIn(int index) {
     });
   }
   if (!opened.port) {
+    ShowSystemTrouble();
     m_boxes.Show(this, Utf8(text::kNoInputDevices), Utf8(text::kBlockCaption),
                  movrin::kMessageBoxOk);
     accept();

@@ -93,6 +93,8 @@ void CUpdaterDlg::Step(movrin::TransferDriver::Action action) {
         const QString sentence =
             Utf8(text::kPortWentAway).arg(m_driver.blocksSent()).arg(m_driver.blockCount());
         ShowLine(m_hint, FitPort(m_hint, sentence, port), sentence.arg(port));
+      } else if (error != movrin::MidiError::None) {
+        ShowSystemTrouble();
       }
       ShowSendFailure(error, Utf8(announce ? text::kAnnounceCaption : text::kBlockCaption));
     }

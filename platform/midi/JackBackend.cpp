@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
+#include "JackCalls.h"
 #include "JackInputPort.h"
 #include "JackOutputPort.h"
 
@@ -20,6 +22,13 @@ bool KeptOnVirtualInput(std::span<const std::uint8_t> message) {
   return status != 0xF1 && status != 0xF8 && status != 0xFE;
 }
 
+// The server the way its user named it.
+std::string ServerNamed() {
+  const char* server = std::getenv("JACK_DEFAULT_SERVER");
+  return "the JACK server \"" +
+         std::string(server != nullptr && *server != 0 ? server : "default") + "\"";
+}
+
 }  // namespace
 
 std::unique_ptr<MidiBackend> JackBackend::Create(const std::string& clientName,
@@ -27,10 +36,8 @@ std::unique_ptr<MidiBackend> JackBackend::Create(const std::string& clientName,
   // A port-less client of its own, so that the ports' client keeps the plain name.
   JackClient::Opened opened = JackClient::OpenControl(clientName + "-ctl");
   if (opened.unanswered) {
-    const char* server = std::getenv("JACK_DEFAULT_SERVER");
-    throw std::runtime_error(
-        "the JACK server \"" + std::string(server != nullptr && *server != 0 ? server : "default") +
-        "\" does not answer (given up after " + std::to_string(kServerAnswerLimit.count()) + " s)");
+    throw std::runtime_error(ServerNamed() + " does not answer (given up after " +
+                             std::to_string(kServerAnswerLimit.count()) + " s)");
   }
   auto control = std::move(opened.client);
   if (control == nullptr) {
@@ -44,6 +51,25 @@ JackBackend::JackBackend(std::unique_ptr<JackClient> control, const std::string&
     : control_(std::move(control)),
       own_(clientName),
       sender_(clientName, options.keepJackOutputOpen) {}
+
+template <typename Call>
+auto JackBackend::WhileReachable(Call&& call) const -> decltype(call()) {
+  if (!Reachable()) {
+    if constexpr (std::is_same_v<decltype(call()), MidiError>) {
+      return MidiError::Unavailable;
+    } else {
+      return {nullptr, MidiError::Unavailable};
+    }
+  }
+  return call();
+}
+
+std::string JackBackend::SystemTrouble() const {
+  if (!Reachable()) {
+    return ServerNamed() + " went away";
+  }
+  return jack_calls::Stalled() ? ServerNamed() + " does not answer" : std::string();
+}
 
 std::vector<std::string> JackBackend::SystemPorts(bool destinations) const {
   std::vector<std::string> names;
@@ -79,58 +105,53 @@ std::vector<MidiPortInfo> JackBackend::ListInputs() {
 }
 
 OpenInputResult JackBackend::OpenInput(const MidiPortInfo& port, ShortMessageHandler handler) {
-  if (!Reachable()) {
-    return {nullptr, MidiError::Unavailable};
-  }
-  const auto ports = SystemPorts(false);
-  if (std::find(ports.begin(), ports.end(), port.name) == ports.end() || own_.Owns(port.name)) {
-    return {nullptr, MidiError::NoSuchPort};
-  }
-  return JackInputPort::Open(own_.client(), own_.Next("in"), port.name,
-                             ShortMessagesTo(std::move(handler)));
+  return WhileReachable([&]() -> OpenInputResult {
+    const auto ports = SystemPorts(false);
+    if (std::find(ports.begin(), ports.end(), port.name) == ports.end() || own_.Owns(port.name)) {
+      return {nullptr, MidiError::NoSuchPort};
+    }
+    return JackInputPort::Open(own_.client(), own_.Next("in"), port.name,
+                               ShortMessagesTo(std::move(handler)));
+  });
 }
 
 OpenInputResult JackBackend::OpenVirtualInput(const std::string& portName,
                                               RawMessageHandler handler) {
-  if (!Reachable()) {
-    return {nullptr, MidiError::Unavailable};
-  }
-  return JackInputPort::Open(own_.client(), portName, "",
-                             [handler = std::move(handler)](std::span<const std::uint8_t> message) {
-                               if (KeptOnVirtualInput(message)) {
-                                 handler(message);
-                               }
-                             });
+  return WhileReachable([&]() -> OpenInputResult {
+    return JackInputPort::Open(
+        own_.client(), portName, "",
+        [handler = std::move(handler)](std::span<const std::uint8_t> message) {
+          if (KeptOnVirtualInput(message)) {
+            handler(message);
+          }
+        });
+  });
 }
 
 OpenOutputResult JackBackend::OpenVirtualOutput(const std::string& portName) {
-  if (!Reachable()) {
-    return {nullptr, MidiError::Unavailable};
-  }
-  return JackOutputPort::Open(own_.client(), portName, "");
+  return WhileReachable(
+      [&]() -> OpenOutputResult { return JackOutputPort::Open(own_.client(), portName, ""); });
 }
 
 OpenOutputResult JackBackend::OpenOutput(const MidiPortInfo& port) {
-  if (!Reachable()) {
-    return {nullptr, MidiError::Unavailable};
-  }
-  if (own_.Owns(port.name)) {
-    return {nullptr, MidiError::NoSuchPort};
-  }
-  return JackOutputPort::Open(own_.client(), own_.Next("out"), port.name);
+  return WhileReachable([&]() -> OpenOutputResult {
+    if (own_.Owns(port.name)) {
+      return {nullptr, MidiError::NoSuchPort};
+    }
+    return JackOutputPort::Open(own_.client(), own_.Next("out"), port.name);
+  });
 }
 
 MidiError JackBackend::SendSysEx(const MidiPortInfo& port, std::span<const std::uint8_t> message) {
-  if (!Reachable()) {
-    return MidiError::Unavailable;
-  }
-  if (message.empty()) {
-    return MidiError::SendFailed;
-  }
-  if (own_.Owns(port.name)) {
-    return MidiError::NoSuchPort;
-  }
-  return sender_.Send(port, message);
+  return WhileReachable([&] {
+    if (message.empty()) {
+      return MidiError::SendFailed;
+    }
+    if (own_.Owns(port.name)) {
+      return MidiError::NoSuchPort;
+    }
+    return sender_.Send(port, message);
+  });
 }
 
 }  // namespace movrin

@@ -37,12 +37,17 @@ class JackBackend final : public MidiBackend {
                                     std::span<const std::uint8_t> message) override;
   [[nodiscard]] std::uint64_t XrunCount() const override { return control_->xruns(); }
   [[nodiscard]] bool SystemGone() const override { return !Reachable(); }
+  [[nodiscard]] std::string SystemTrouble() const override;
 
  private:
   JackBackend(std::unique_ptr<JackClient> control, const std::string& clientName,
               const MidiBackendOptions& options);
 
   [[nodiscard]] bool Reachable() const { return !control_->serverGone(); }
+  // `call`'s result while the server is there; once it has gone, every call fails alike
+  // (Unavailable) before it touches libjack.
+  template <typename Call>
+  [[nodiscard]] auto WhileReachable(Call&& call) const -> decltype(call());
   // Every MIDI port of the graph, ours included. A destination is a port we write to: a JACK
   // input port.
   [[nodiscard]] std::vector<std::string> SystemPorts(bool destinations) const;

@@ -76,8 +76,10 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
     if (!device_.waitForFinished(kWatchdogMs)) {
       device_.kill();
     }
-    if (!server_.empty()) {
-      ::kill(serverPid_, SIGCONT);
+    if (!server_.empty() && !leaveServerStopped_) {
+      if (serverPid_ > 0) {
+        ::kill(serverPid_, SIGCONT);
+      }
       [[maybe_unused]] const int stopped = std::system((kScript + " stop " + server_).c_str());
     }
     QDir::setCurrent(previousDir_);
@@ -137,6 +139,7 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
     return deviceOut_;
   }
   QPushButton* Send() const { return dlg_->findChild<QPushButton*>(QStringLiteral("IDC_SEND")); }
+  QLabel* Hint() const { return dlg_->findChild<QLabel*>(QStringLiteral("IDC_HINT")); }
   CLabelledProgressCtrl* Progress() const {
     return dlg_->findChild<CLabelledProgressCtrl*>(QStringLiteral("IDC_PROGRESS"));
   }
@@ -146,6 +149,7 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
   QString previousDir_ = QDir::currentPath();
   std::string server_;
   pid_t serverPid_ = 0;
+  bool leaveServerStopped_ = false;
   QProcess device_;
   QByteArray deviceOut_;
   ScriptedMessageBoxes boxes_;
@@ -172,7 +176,7 @@ TEST_F(WindowJackFault, BackToBackTransfersArriveWholeAndLeakNothing) {
     boxes_.Clear();
     Send()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Send()->isEnabled(); }, kWatchdogMs));
-    ASSERT_EQ(boxes_.shown().size(), 1u) << boxes_.shown().back().text.toStdString();
+    ASSERT_EQ(boxes_.shown().size(), 1u) << boxes_.shown().front().text.toStdString();
     ASSERT_EQ(Progress()->text(), QStringLiteral("100%"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return Output().count("verdict:") == i + 1; }, kWatchdogMs));
     QFile got(received);
@@ -212,6 +216,11 @@ TEST_P(WindowJackFault, ServerDiesMidTransferWithoutCrashOrSuccess) {
     EXPECT_TRUE(dlg_->findChild<QLabel*>(QStringLiteral("IDC_STATUS"))
                     ->text()
                     .startsWith(QStringLiteral("Transfer failed after")));
+    EXPECT_EQ(Hint()->toolTip(),
+              QStringLiteral("The JACK server \"%1\" %2.")
+                  .arg(QString::fromStdString(server_), GetParam() == SIGKILL
+                                                            ? QStringLiteral("went away")
+                                                            : QStringLiteral("does not answer")));
   }
   // Closing asks to abandon a running transfer; the answer Yes closes the window.
   boxes_.Clear();
@@ -221,6 +230,80 @@ TEST_P(WindowJackFault, ServerDiesMidTransferWithoutCrashOrSuccess) {
   dlg_.reset();
   midi_.reset();
   EXPECT_FALSE(Output().contains("verdict")) << "the device got a whole image";
+}
+
+// A server that stops while the window is idle: Refresh says so, and stops saying so once the
+// server runs again; Send then fails at once, as with no input port, still naming the server.
+TEST_F(WindowJackFault, StalledServerIsNamedOnRefreshAndSend) {
+  Open({}, true);
+  ASSERT_FALSE(HasFatalFailure());
+  const QString stalled = QStringLiteral("The JACK server \"%1\" does not answer.")
+                              .arg(QString::fromStdString(server_));
+  auto* refresh = dlg_->findChild<QPushButton*>(QStringLiteral("IDC_REFRESH"));
+  const auto refreshShows = [&](bool trouble) {
+    return QTest::qWaitFor(
+        [&] {
+          refresh->click();
+          return Hint()->isVisible() == trouble && (!trouble || Hint()->toolTip() == stalled);
+        },
+        kWatchdogMs);
+  };
+  ASSERT_TRUE(refreshShows(false)) << Hint()->toolTip().toStdString();
+  ASSERT_EQ(::kill(serverPid_, SIGSTOP), 0);
+  ASSERT_TRUE(refreshShows(true)) << Hint()->toolTip().toStdString();
+  ASSERT_EQ(::kill(serverPid_, SIGCONT), 0);
+  ASSERT_TRUE(refreshShows(false)) << Hint()->toolTip().toStdString();
+
+  ASSERT_EQ(::kill(serverPid_, SIGSTOP), 0);
+  ASSERT_TRUE(refreshShows(true));
+  // Refresh forgot the choice; the device's ports are chosen again.
+  for (const char* list : {"IDC_MIDI_OUT", "IDC_MIDI_IN"}) {
+    auto* box = dlg_->findChild<QComboBox*>(QString::fromLatin1(list));
+    box->setCurrentIndex(box->findText(QStringLiteral("faults-win"), Qt::MatchStartsWith));
+  }
+  Send()->click();
+  ASSERT_EQ(boxes_.shown().size(), 2u);  // the question whether to send, then the failure
+  EXPECT_EQ(boxes_.shown()[1].text, QString::fromUtf8(text::kNoInputDevices));
+  EXPECT_EQ(Hint()->toolTip(), stalled);
+  EXPECT_FALSE(dlg_->isVisible());
+}
+
+// The window closed mid-transfer while the server is stopped: the process must end then, not
+// when (or if) the server answers again. It runs in a child of this test, and the server stays
+// stopped until the child has ended.
+TEST_F(WindowJackFault, ClosingWithTheServerStoppedEndsTheProcess) {
+  if (qEnvironmentVariableIsSet("MOVRIN_CLOSE_CHILD")) {
+    Open({QStringLiteral("--pace"), QStringLiteral("2")}, true);
+    ASSERT_FALSE(HasFatalFailure());
+    WriteImage(MakeImage(300 * 1024, 3));
+    Send()->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Progress()->text().chopped(1).toInt() >= 10; }, kWatchdogMs));
+    leaveServerStopped_ = true;
+    ASSERT_EQ(::kill(serverPid_, SIGSTOP), 0);
+    dlg_->reject();
+    EXPECT_FALSE(dlg_->isVisible());
+    return;  // the fixture closes the ports, and the process ends with the server stopped
+  }
+  const char* name = std::getenv("MOVRIN_PRIVATE_SERVER");
+  ASSERT_NE(name, nullptr) << "run through CTest, which names the private server";
+  server_ = name;  // stopped, resumed and ended by the fixture once the child is gone
+  QProcess child;
+  child.setProcessChannelMode(QProcess::ForwardedChannels);
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("MOVRIN_CLOSE_CHILD"), QStringLiteral("1"));
+  child.setProcessEnvironment(env);
+  child.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_filter=*ClosingWithTheServerStopped*")});
+  ASSERT_TRUE(child.waitForStarted(kWatchdogMs));
+  const bool ended = child.waitForFinished(kWatchdogMs);
+  if (!ended) {
+    child.kill();
+    child.waitForFinished(kWatchdogMs);
+  }
+  ASSERT_TRUE(ended) << "the process lives on while the server is stopped";
+  EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(child.exitCode(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, WindowJackFault, ::testing::Values(SIGKILL, SIGSTOP),
