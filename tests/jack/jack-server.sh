@@ -2,6 +2,9 @@
 # Starts or stops a private JACK server (dummy driver, no realtime) for the tests.
 #   jack-server.sh start NAME [PERIOD]   returns once clients can connect
 #   jack-server.sh stop NAME
+#   jack-server.sh stale PREFIX          lists registry slots of dead servers named PREFIX...;
+#                                        exit 1 when there are any
+#   jack-server.sh reclaim PREFIX        frees those slots (another server's are left alone)
 set -euo pipefail
 action=${1:?start or stop}
 name=${2:?server name}
@@ -18,7 +21,44 @@ forget_files() {
   rm -f "/dev/shm/jack_sem.${uid}_${name}_"* "/dev/shm/jack_${name}_${uid}_"* 2>/dev/null || true
 }
 
+# The registry's server slots as "PID NAME" lines (JACK stores "jack-UID:NAME:"): a 24-byte
+# header, then eight slots of a pid and a 260-byte name.
+registry_slots() {
+  local registry=/dev/shm/jack-shm-registry slot offset pid entry
+  [ -r "$registry" ] || return 0
+  for slot in 0 1 2 3 4 5 6 7; do
+    offset=$((24 + slot * 264))
+    pid=$(od -An -t d4 -j "$offset" -N 4 "$registry" | tr -d ' ')
+    [ "${pid:-0}" -gt 0 ] || continue
+    entry=$(dd if="$registry" bs=1 skip=$((offset + 4)) count=257 2>/dev/null | tr -d '\0')
+    entry=${entry#jack-*:}
+    echo "$pid ${entry%:}"
+  done
+}
+dead_slots() {  # PREFIX: names of the dead servers whose slots are still taken
+  local pid entry
+  registry_slots | while read -r pid entry; do
+    [[ "$entry" == "$1"* ]] && ! kill -0 "$pid" 2>/dev/null && echo "$entry"
+  done
+  return 0
+}
+
 case "$action" in
+  stale)
+    left=$(dead_slots "$name")
+    [ -z "$left" ] && exit 0
+    echo "JACK registry slots of dead servers:" $left >&2
+    exit 1
+    ;;
+  reclaim)
+    # A start of the same name takes a dead server's slot back.
+    for entry in $(dead_slots "$name"); do
+      MOVRIN_JACK_RECLAIM=0 "$0" start "$entry" >/dev/null 2>&1 &&
+        MOVRIN_JACK_RECLAIM=0 "$0" stop "$entry" >/dev/null 2>&1 || true
+    done
+    left=$(dead_slots "$name")
+    [ -z "$left" ] || { echo "JACK registry slots not taken back:" $left >&2 && exit 1; }
+    ;;
   start)
     # One start at a time: a start that found no server would otherwise clear the registry
     # under a server another start has just brought up, leaving that one unreachable.
@@ -61,5 +101,5 @@ case "$action" in
     fi
     forget_files
     ;;
-  *) echo "usage: $0 start|stop NAME [PERIOD]" >&2 && exit 2 ;;
+  *) echo "usage: $0 start|stop NAME [PERIOD] | stale|reclaim PREFIX" >&2 && exit 2 ;;
 esac
