@@ -47,7 +47,7 @@ case "$action" in
   stale)
     left=$(dead_slots "$name")
     [ -z "$left" ] && exit 0
-    echo "JACK registry slots of dead servers:" $left >&2
+    echo "JACK registry slots of dead servers: ${left//$'\n'/ }" >&2
     exit 1
     ;;
   reclaim)
@@ -57,7 +57,7 @@ case "$action" in
         MOVRIN_JACK_RECLAIM=0 "$0" stop "$entry" >/dev/null 2>&1 || true
     done
     left=$(dead_slots "$name")
-    [ -z "$left" ] || { echo "JACK registry slots not taken back:" $left >&2 && exit 1; }
+    [ -z "$left" ] || { echo "JACK registry slots not taken back: ${left//$'\n'/ }" >&2 && exit 1; }
     ;;
   start)
     # One start at a time: a start that found no server would otherwise clear the registry
