@@ -128,7 +128,9 @@ JackClient::~JackClient() {
 int JackClient::Process(jack_nframes_t frames, void* cycle) {
   jack_calls::CycleBegins();
   jack_calls::NoteCycle();
-  static_cast<JackCycle*>(cycle)->Run(frames);
+  auto* client = static_cast<JackCycle*>(cycle);
+  client->Run(frames);
+  client->cycles.fetch_add(1);
   jack_calls::CycleEnds();
   return 0;
 }

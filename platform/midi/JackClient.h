@@ -23,7 +23,31 @@ class JackCycle {
   virtual ~JackCycle() = default;
   virtual void Run(jack_nframes_t frames) = 0;
 
-  jack_port_t* port = nullptr;  // owned by the client, set before it is activated
+  jack_port_t* port = nullptr;           // owned by the client, set before it is activated
+  std::atomic<std::uint64_t> cycles{0};  // periods this port's client has run
+};
+
+// A wait that lasts as long as the server runs the cycles of one client: a late cycle, however
+// late, is still a cycle. Over once a whole `limit` passed without one.
+class CycleWatch {
+ public:
+  CycleWatch(const JackCycle& cycle, std::chrono::milliseconds limit)
+      : cycle_(cycle), limit_(limit), seen_(cycle.cycles.load()) {}
+
+  [[nodiscard]] bool Stopped() {
+    const auto now = std::chrono::steady_clock::now();
+    if (const std::uint64_t cycles = cycle_.cycles.load(); cycles != seen_) {
+      seen_ = cycles;
+      since_ = now;
+    }
+    return now - since_ > limit_;
+  }
+
+ private:
+  const JackCycle& cycle_;
+  const std::chrono::milliseconds limit_;
+  std::uint64_t seen_;
+  std::chrono::steady_clock::time_point since_ = std::chrono::steady_clock::now();
 };
 
 class JackClient {

@@ -25,7 +25,7 @@ class JackOutputPort final : public MidiOutput {
 
   // Registers `portName` on a new client named `clientName` (JACK may add a suffix) and, unless
   // `destination` is empty, connects it there and confirms the connection. Send(message) waits
-  // for `drainTimeout`, or not at all.
+  // as Send(message, drainTimeout) does, or not at all.
   [[nodiscard]] static OpenResult Open(
       const std::string& clientName, const std::string& portName, const std::string& destination,
       std::optional<std::chrono::milliseconds> drainTimeout = std::nullopt);
@@ -36,11 +36,12 @@ class JackOutputPort final : public MidiOutput {
     return Send(message, drainTimeout_);
   }
 
-  // With a drain timeout: returns once the message has been played out. Without: once it is
-  // queued for the next cycle. A port with a destination checks its peer before queueing, and
-  // the process callback writes a message only while the port is connected there: a message
-  // written in a cycle that has ended was delivered, even if the peer closed right after (a
-  // device that reboots once it has the last block).
+  // With a drain timeout: returns once the message has been played out, however many cycles
+  // that takes, and gives up only when the server has gone or ran no cycle of this port for the
+  // whole timeout. Without: once it is queued for the next cycle. A port with a destination checks
+  // its peer before queueing, and the process callback writes a message only while the port is
+  // connected there: a message written in a cycle that has ended was delivered, even if the peer
+  // closed right after (a device that reboots once it has the last block).
   [[nodiscard]] MidiError Send(std::span<const std::uint8_t> message,
                                std::optional<std::chrono::milliseconds> drainTimeout);
 

@@ -6,7 +6,8 @@ namespace movrin {
 
 namespace {
 
-// Generous: a 1038-byte block needs one JACK period; a stalled graph must still end the send.
+// How long the server may run no cycle of the port before a send gives up: a 1038-byte block
+// needs two cycle starts, and a stalled graph must still end the send.
 constexpr std::chrono::milliseconds kDrainTimeout{2000};
 
 }  // namespace

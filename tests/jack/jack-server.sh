@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Starts or stops a private JACK server (dummy driver, no realtime) for the tests.
-#   jack-server.sh start NAME [PERIOD]   returns once clients can connect
+#   jack-server.sh start NAME [PERIOD [RATE]]  returns once clients can connect
 #   jack-server.sh stop NAME
 #   jack-server.sh stale PREFIX          lists registry slots of dead servers named PREFIX...;
 #                                        exit 1 when there are any
@@ -9,6 +9,7 @@ set -euo pipefail
 action=${1:?start or stop}
 name=${2:?server name}
 period=${3:-256}
+rate=${4:-48000}
 pid_file="${TMPDIR:-/tmp}/movrin-jack-$name.pid"
 log_file="${TMPDIR:-/tmp}/movrin-jack-$name.log"
 export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
@@ -71,7 +72,7 @@ case "$action" in
       rm -f /dev/shm/jack-shm-registry /dev/shm/jack-[0-9]* /dev/shm/jack_sem.* \
         /dev/shm/jack_*_[0-9]_[0-9] 2>/dev/null || true
     fi
-    setsid jackd --no-realtime --sync -t 2000 -n "$name" -d dummy -r 48000 -p "$period" \
+    setsid jackd --no-realtime --sync -t 2000 -n "$name" -d dummy -r "$rate" -p "$period" \
       >"$log_file" 2>&1 9>&- &
     echo $! >"$pid_file"
     for _ in $(seq 1 100); do

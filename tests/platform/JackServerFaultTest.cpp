@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "JackOutputPort.h"
 #include "MidiBackend.h"
 #include "MidiInbox.h"
 #include "MidiSystems.h"
@@ -47,8 +48,13 @@ class JackServerFault : public ::testing::Test {
     const char* name = std::getenv("MOVRIN_FAULT_SERVER");
     ASSERT_NE(name, nullptr) << "run through CTest, which names the server";
     name_ = name;
-    ASSERT_EQ(std::system((std::string(MOVRIN_JACK_SCRIPT) + " start " + name_ + " 256").c_str()),
-              0);
+    Start("256");
+  }
+  void Start(const std::string& periodAndRate) {
+    ASSERT_EQ(
+        std::system(
+            (std::string(MOVRIN_JACK_SCRIPT) + " start " + name_ + " " + periodAndRate).c_str()),
+        0);
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
     std::ifstream pidFile(std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") +
                           "/movrin-jack-" + name_ + ".pid");
@@ -98,6 +104,36 @@ TEST_F(JackServerFault, StalledServerGivesDrainTimeoutNeverALateBlockAndLetsPort
     host.reset();
     device.reset();
   }));
+}
+
+// A server that cycles slowly (512 ms a period) still delivers: a send waits as long as cycles
+// come, even when playing the message out takes nearly two of them, longer than the limit. Once
+// the cycles stop for the whole limit the message is lost, and it is never played later.
+TEST_F(JackServerFault, SlowCyclesDeliverStoppedCyclesLose) {
+  TearDown();
+  Start("2048 4000");
+  ASSERT_FALSE(HasFatalFailure());
+  auto device = CreateMidiBackend("movrin-fault-dev", MidiSystem::Jack);
+  RawInbox received;
+  auto in = device->OpenVirtualInput("in", [&](std::span<const std::uint8_t> m) {
+    received.Push({m.begin(), m.end()});
+  });
+  ASSERT_EQ(in.error, MidiError::None);
+  auto out = JackOutputPort::Open("movrin-fault-host", "out", "movrin-fault-dev:in");
+  ASSERT_EQ(out.error, MidiError::None);
+  constexpr milliseconds kLimit{900};
+  // Returns just after a cycle began: the next message is queued with almost a whole period to
+  // go before it is written, and is played out only at the start of the period after that.
+  ASSERT_EQ(out.port->Send(Block(1), kWatchdog), MidiError::None);
+  EXPECT_EQ(out.port->Send(Block(2), kLimit), MidiError::None);
+  EXPECT_EQ(received.WaitPop(kWatchdog), Block(1));
+  EXPECT_EQ(received.WaitPop(kWatchdog), Block(2));
+
+  ASSERT_EQ(kill(serverPid_, SIGSTOP), 0);
+  EXPECT_EQ(out.port->Send(Block(3), kLimit), MidiError::DrainTimeout);
+  ASSERT_EQ(kill(serverPid_, SIGCONT), 0);
+  EXPECT_EQ(out.port->Send(Block(4), kWatchdog), MidiError::None);
+  EXPECT_EQ(received.WaitPop(kWatchdog), Block(4)) << "the lost block came through";
 }
 
 // The server falls behind once the announce is out (stopped for a moment, as a loaded machine
