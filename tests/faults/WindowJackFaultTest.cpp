@@ -127,6 +127,16 @@ class WindowJackFault : public ::testing::TestWithParam<int> {
     dlg_->findChild<QListWidget*>(QStringLiteral("IDC_FILE_LIST"))->setCurrentRow(0);
   }
 
+  // On a private server, a transfer paced by the device, a tenth of the way through.
+  void StartLongTransfer() {
+    Open({QStringLiteral("--pace"), QStringLiteral("2")}, true);
+    ASSERT_FALSE(HasFatalFailure());
+    WriteImage(MakeImage(300 * 1024, 3));
+    Send()->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Progress()->text().chopped(1).toInt() >= 10; }, kWatchdogMs));
+  }
+
   void WriteImage(const Bytes& image) const {
     QFile file(dir_.filePath(QStringLiteral("Movrin Update/bin/firmware.bin")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -198,12 +208,8 @@ TEST_F(WindowJackFault, BackToBackTransfersArriveWholeAndLeakNothing) {
 // must never claim the transfer complete, and it must close when asked without waiting for the
 // server (the test's timeout would catch a hang).
 TEST_P(WindowJackFault, ServerDiesMidTransferWithoutCrashOrSuccess) {
-  Open({QStringLiteral("--pace"), QStringLiteral("2")}, true);
+  StartLongTransfer();
   ASSERT_FALSE(HasFatalFailure());
-  WriteImage(MakeImage(300 * 1024, 3));
-  Send()->click();
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return Progress()->text().chopped(1).toInt() >= 10; }, kWatchdogMs));
   ASSERT_EQ(::kill(serverPid_, GetParam()), 0);
   // A send in flight fails within its drain timeout; a wait for a request goes on.
   const bool reported = QTest::qWaitFor([&] { return Send()->isEnabled(); }, 5000);
@@ -273,12 +279,8 @@ TEST_F(WindowJackFault, StalledServerIsNamedOnRefreshAndSend) {
 // stopped until the child has ended.
 TEST_F(WindowJackFault, ClosingWithTheServerStoppedEndsTheProcess) {
   if (qEnvironmentVariableIsSet("MOVRIN_CLOSE_CHILD")) {
-    Open({QStringLiteral("--pace"), QStringLiteral("2")}, true);
+    StartLongTransfer();
     ASSERT_FALSE(HasFatalFailure());
-    WriteImage(MakeImage(300 * 1024, 3));
-    Send()->click();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return Progress()->text().chopped(1).toInt() >= 10; }, kWatchdogMs));
     leaveServerStopped_ = true;
     ASSERT_EQ(::kill(serverPid_, SIGSTOP), 0);
     dlg_->reject();
