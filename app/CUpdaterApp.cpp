@@ -2,6 +2,8 @@
 
 #include <QEventLoop>
 #include <QIcon>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "AppIcon.h"
@@ -10,6 +12,7 @@
 #include "HtmlHelpLoader.h"
 #include "MessageBoxes.h"
 #include "MidiBackend.h"
+#include "SignalWatcher.h"
 #include "Strings.h"
 #include "TerminationGuard.h"
 
@@ -23,8 +26,16 @@ CUpdaterApp::CUpdaterApp(int& argc, char** argv) : m_app(argc, argv) {
 CUpdaterApp::~CUpdaterApp() = default;
 
 bool CUpdaterApp::InitInstance() {
-  const std::unique_ptr<movrin::MidiBackend> backend =
-      movrin::CreateSystemMidiBackend(movrin::text::kWindowCaption);
+  std::unique_ptr<movrin::MidiBackend> backend;
+  {
+    // Finding a MIDI system may wait on a JACK server that does not answer. Nothing is open
+    // and no window is up yet, so a signal ends the program there and then.
+    const movrin::SignalWatcher early([](int signal) {
+      std::fputs("movrin-update: interrupted\n", stderr);
+      std::_Exit(128 + signal);
+    });
+    backend = movrin::CreateSystemMidiBackend(movrin::text::kWindowCaption);
+  }
   movrin::QtMessageBoxPresenter boxes;
   CUpdaterDlg dlg(*backend, boxes, {ShowAboutBox, [] { OpenHelpFile(); }, AppIcon()});
   const TerminationGuard guard(dlg);

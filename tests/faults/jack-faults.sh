@@ -3,7 +3,8 @@
 # messages, the device's ports vanishing, or the server dying or stalling. Whatever happens, the
 # sender must end within the watchdog with the right exit code, never crash, and claim success
 # only when the device holds the image byte for byte.
-#   jack-faults.sh SEND DEVICE JACK_SCRIPT CASE
+#   jack-faults.sh SEND DEVICE JACK_SCRIPT CASE [WINDOW]
+# WINDOW, the window's program, joins the programs that "stalled-int" interrupts.
 # "pipes" gives both programs a reader of their output that goes away early.
 # The noise, pipe and port cases use the server JACK_DEFAULT_SERVER names (the test fixture's); the
 # server cases start a private server, so the shared one never dies.
@@ -12,6 +13,7 @@ send=${1:?movrin-send}
 device=${2:?movrin-device}
 jack_script=${3:?jack-server.sh}
 case_name=${4:?case}
+window=${5:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/movrin-faults.XXXXXX")
 name="faults-$case_name-$$"
 device_pid= send_pid= server= server_pid=
@@ -103,8 +105,10 @@ if [ "$case_name" = stalled-list ]; then
   echo "ok [$case_name]: $(tail -n 1 "$work/send.err")"
   exit 0
 elif [ "$case_name" = stalled-int ]; then
-  for program in "$send --list" "$device --name $name"; do
-    timeout -s KILL 60 $program >"$work/send.out" 2>"$work/send.err" &
+  programs=("$send --list" "$device --name $name")
+  [ -n "$window" ] && programs+=("$window")
+  for program in "${programs[@]}"; do
+    QT_QPA_PLATFORM=offscreen timeout -s KILL 60 $program >"$work/send.out" 2>"$work/send.err" &
     send_pid=$!
     # timeout(1) may not have started the program yet.
     program_pid=
@@ -118,10 +122,10 @@ elif [ "$case_name" = stalled-int ]; then
     send_rc=$?
     send_pid=
     [ "$send_rc" -eq 130 ] &&
-      [ "$(cat "$work/send.err")" = "$(basename "${program%% *}"): interrupted" ] ||
+      [ "$(grep -v '^QStandardPaths:' "$work/send.err")" = "$(basename "${program%% *}"): interrupted" ] ||
       fail "$program: exit $send_rc after Ctrl-C with the server stopped"
   done
-  echo "ok [$case_name]: both programs end on Ctrl-C with the server stopped"
+  echo "ok [$case_name]: ${#programs[@]} programs end on Ctrl-C with the server stopped"
   exit 0
 fi
 
