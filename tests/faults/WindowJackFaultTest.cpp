@@ -186,7 +186,7 @@ TEST_F(WindowJackFault, BackToBackTransfersArriveWholeAndLeakNothing) {
     boxes_.Clear();
     Send()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Send()->isEnabled(); }, kWatchdogMs));
-    ASSERT_EQ(boxes_.shown().size(), 1u) << boxes_.shown().front().text.toStdString();
+    ASSERT_EQ(boxes_.shown().size(), 1u) << boxes_.shown().back().text.toStdString();
     ASSERT_EQ(Progress()->text(), QStringLiteral("100%"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return Output().count("verdict:") == i + 1; }, kWatchdogMs));
     QFile got(received);
