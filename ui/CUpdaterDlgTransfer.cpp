@@ -89,14 +89,21 @@ void CUpdaterDlg::Step(movrin::TransferDriver::Action action) {
       const movrin::MidiError error =
           announce ? SendAnnounce(action.message) : SendBlock(action.message);
       Act(m_driver.OnSent(error == movrin::MidiError::None));
+      const bool systemMayBeAtFault =
+          error != movrin::MidiError::None && error != movrin::MidiError::NoSuchPort;
       if (error == movrin::MidiError::NoSuchPort) {
         const QString sentence =
             Utf8(text::kPortWentAway).arg(m_driver.blocksSent()).arg(m_driver.blockCount());
         ShowLine(m_hint, FitPort(m_hint, sentence, port), sentence.arg(port));
-      } else if (error != movrin::MidiError::None) {
+      } else if (systemMayBeAtFault) {
         ShowSystemTrouble();
       }
       ShowSendFailure(error, Utf8(announce ? text::kAnnounceCaption : text::kBlockCaption));
+      // A killed server's end can reach us after the send that it failed: by the time the box
+      // is answered it has, and the line names the server. A line already shown stays.
+      if (systemMayBeAtFault && !m_midi.SystemTrouble().empty()) {
+        ShowSystemTrouble();
+      }
     }
     action = m_driver.TakeHeld();
   }

@@ -109,8 +109,9 @@ TEST_F(TransferTest, AFailedSendStopsTheTransferVisiblyAndSendIsOfferedAgain) {
 }
 
 // A port that went away in mid-transfer is named with where the transfer stopped, and the
-// choices are the user's again.
-TEST_F(TransferTest, APortThatWentAwayIsNamedAndTheChoicesComeBack) {
+// choices are the user's again. A MIDI system that failed the send is named, also when it told
+// of its trouble only while the failure box was open.
+TEST_F(TransferTest, WhatWentAwayIsNamedAndTheChoicesComeBack) {
   WriteImage("image.bin", MakeImage(5000));  // 6 blocks
   Open();
   Select(QStringLiteral("image.bin"));
@@ -124,6 +125,18 @@ TEST_F(TransferTest, APortThatWentAwayIsNamedAndTheChoicesComeBack) {
   for (const char* id : {"IDC_MIDI_OUT", "IDC_MIDI_IN", "IDC_REFRESH", "IDC_SEND"}) {
     EXPECT_TRUE(Find<QWidget>(id)->isEnabled()) << id;
   }
+
+  midi_.FailSends(MidiError::Unavailable, 1, 3);
+  boxes_.WhileOpen([this](const ScriptedMessageBoxes::Shown& shown) {
+    if (shown.text == QStringLiteral("There are no MIDI output devices!")) {
+      backend_.trouble = "the JACK server \"default\" went away";
+    }
+  });
+  PressSend();
+  RunHandshake(3);
+  EXPECT_FALSE(backend_.trouble.empty()) << "no failure box";
+  EXPECT_TRUE(hint->isVisible());
+  EXPECT_EQ(hint->toolTip(), QStringLiteral("The JACK server \"default\" went away."));
 }
 
 // After 5 s without a note that counts the window says so, and does nothing else.

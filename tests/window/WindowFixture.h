@@ -30,8 +30,8 @@ using Bytes = std::vector<std::uint8_t>;
 // What a whole transfer of `image` puts on the wire: the announce, then every block.
 [[nodiscard]] std::vector<Bytes> ExpectedStream(const Bytes& image);
 
-// The in-memory backend with an xrun count, and whether a MIDI system answered, as the test
-// sets them.
+// The in-memory backend with an xrun count, whether a MIDI system answered and what troubles it,
+// as the test sets them.
 class XrunBackend final : public MidiBackend {
  public:
   explicit XrunBackend(InMemoryMidiBackend& m) : m_(m) {}
@@ -55,8 +55,10 @@ class XrunBackend final : public MidiBackend {
   std::uint64_t XrunCount() const override { return xruns; }
   std::vector<std::string> TakeNotices() override { return m_.TakeNotices(); }
   bool HasSystem() const override { return hasSystem; }
+  std::string SystemTrouble() const override { return trouble; }
   std::uint64_t xruns = 0;
   bool hasSystem = true;
+  std::string trouble;
 
  private:
   InMemoryMidiBackend& m_;
