@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -35,6 +36,9 @@ constexpr std::uint8_t kMsGeneral = 0x01;
 constexpr auto kSendLimit = std::chrono::seconds(5);
 // How long a read waits before it looks whether its port is closing.
 constexpr unsigned kReadSliceMs = 50;
+// How long a closing input waits for its read to end: an unplugged device's ends at the next
+// look at libusb's events.
+constexpr int kReadEndSlices = 40;
 
 MidiError FromLibusb(int error) {
   switch (error) {
@@ -296,7 +300,11 @@ class UsbInputPort final : public MidiInput {
     // Unplugged: the lists no longer have the port, which is how it is noticed.
     const bool again = !self->stop_ && (transfer->status == LIBUSB_TRANSFER_COMPLETED ||
                                         transfer->status == LIBUSB_TRANSFER_TIMED_OUT);
-    self->submitted_ = again && libusb_submit_transfer(transfer) == LIBUSB_SUCCESS;
+    // Cleared only when no submission stands: once resubmitted, the next completion may
+    // already be running in another thread.
+    if (!again || libusb_submit_transfer(transfer) != LIBUSB_SUCCESS) {
+      self->inFlight_ = false;
+    }
   }
 
   void ReadLoop() {
@@ -304,27 +312,58 @@ class UsbInputPort final : public MidiInput {
     if (transfer == nullptr) {
       return;
     }
-    buffer_.resize(std::max<std::size_t>(cable_.packetSize, kUsbMidiPacketSize));
-    const int length = static_cast<int>(buffer_.size());
+    // The transfer's own, freed with it: a read left to libusb may still be written into.
+    const auto size = std::max<std::size_t>(cable_.packetSize, kUsbMidiPacketSize);
+    auto* buffer = static_cast<unsigned char*>(std::malloc(size));
+    if (buffer == nullptr) {
+      libusb_free_transfer(transfer);
+      return;
+    }
+    const int length = static_cast<int>(size);
     if (cable_.interrupt) {
-      libusb_fill_interrupt_transfer(transfer, link_->handle(), cable_.endpoint, buffer_.data(),
-                                     length, &Completed, this, 0);
+      libusb_fill_interrupt_transfer(transfer, link_->handle(), cable_.endpoint, buffer, length,
+                                     &Completed, this, 0);
     } else {
-      libusb_fill_bulk_transfer(transfer, link_->handle(), cable_.endpoint, buffer_.data(), length,
+      libusb_fill_bulk_transfer(transfer, link_->handle(), cable_.endpoint, buffer, length,
                                 &Completed, this, 0);
     }
-    submitted_ = libusb_submit_transfer(transfer) == LIBUSB_SUCCESS;
+    transfer->flags |= LIBUSB_TRANSFER_FREE_BUFFER;
+    inFlight_ = true;
+    if (libusb_submit_transfer(transfer) != LIBUSB_SUCCESS) {
+      inFlight_ = false;
+    }
     timeval slice{0, kReadSliceMs * 1000};
-    while (!stop_ && submitted_) {
+    while (!stop_ && inFlight_) {
       libusb_handle_events_timeout_completed(link_->context(), &slice, nullptr);
     }
-    if (submitted_ && libusb_cancel_transfer(transfer) == LIBUSB_SUCCESS) {
-      while (submitted_) {
-        libusb_handle_events_timeout_completed(link_->context(), &slice, nullptr);
-      }
+    if (!inFlight_) {
+      libusb_free_transfer(transfer);
+      return;
     }
-    libusb_free_transfer(transfer);
+    // On a device that was just unplugged the cancel fails, and the read stays libusb's until
+    // it ends as NO_DEVICE: freed before that, libusb would use freed memory when the handle
+    // closes.
+    libusb_cancel_transfer(transfer);
+    for (int slices = 0; inFlight_ && slices < kReadEndSlices; ++slices) {
+      libusb_handle_events_timeout_completed(link_->context(), &slice, nullptr);
+    }
+    // A read that did not end is left to libusb, unfreed, and its end no longer reaches this
+    // port. No callback runs while the events lock is held.
+    bool ended = !inFlight_;
+    if (!ended) {
+      libusb_lock_events(link_->context());
+      ended = !inFlight_;
+      if (!ended) {
+        transfer->callback = &Abandoned;
+      }
+      libusb_unlock_events(link_->context());
+    }
+    if (ended) {
+      libusb_free_transfer(transfer);
+    }
   }
+
+  static void LIBUSB_CALL Abandoned(libusb_transfer* /*transfer*/) {}
 
   void Take(std::span<const std::uint8_t, 4> packet) {
     const std::uint8_t cin = packet[0] & 0x0F;
@@ -356,11 +395,11 @@ class UsbInputPort final : public MidiInput {
   std::shared_ptr<UsbLink> link_;
   UsbCable cable_;
   RawMessageHandler handler_;
-  std::vector<std::uint8_t> buffer_;
   std::vector<std::uint8_t> sysex_;
   std::atomic<bool> stop_{false};
-  // Also written by Completed, which runs in whichever thread handles libusb's events then.
-  std::atomic<bool> submitted_{false};
+  // True while libusb holds the read; cleared by Completed, which runs in whichever thread
+  // handles libusb's events then.
+  std::atomic<bool> inFlight_{false};
   std::thread thread_;
 };
 
