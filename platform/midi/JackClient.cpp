@@ -10,7 +10,6 @@ namespace movrin {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Long enough for a close on a loaded machine, short enough for Ctrl-C.
@@ -95,7 +94,7 @@ JackClient::Opened JackClient::Open(const std::string& name, const std::string& 
     jack_calls::CountActive(+1);
     client->status_->counted.store(true);
     if (!peer.empty()) {
-      if (const MidiError error = ConnectNow(raw, cycle->port, *client->status_, peer);
+      if (const MidiError error = ConnectNow(raw, *cycle, *client->status_, peer);
           error != MidiError::None) {
         return {nullptr, error};
       }
@@ -174,13 +173,14 @@ MidiError JackClient::Connect(const std::string& peer) {
   const auto connected = jack_calls::Bounded<MidiError>(
       kReconnectLimit, [client = client_, cycle = cycle_, status = status_, peer] {
         std::lock_guard calls(status->calls);
-        return ConnectNow(client, cycle->port, *status, peer);
+        return ConnectNow(client, *cycle, *status, peer);
       });
   return connected.value_or(MidiError::Unavailable);
 }
 
-MidiError JackClient::ConnectNow(jack_client_t* client, jack_port_t* ours, const Status& status,
-                                 const std::string& peer) {
+MidiError JackClient::ConnectNow(jack_client_t* client, const JackCycle& cycle,
+                                 const Status& status, const std::string& peer) {
+  jack_port_t* ours = cycle.port;
   const bool weSend = (jack_port_flags(ours) & JackPortIsOutput) != 0;
   const unsigned long peerFlags = weSend ? JackPortIsInput : JackPortIsOutput;
   const char* ourName = jack_port_name(ours);
@@ -189,7 +189,9 @@ MidiError JackClient::ConnectNow(jack_client_t* client, jack_port_t* ours, const
   if (result != 0 && result != EEXIST) {
     return HasMidiPortOn(client, peer, peerFlags) ? MidiError::OpenFailed : MidiError::NoSuchPort;
   }
-  const auto deadline = Clock::now() + kConnectTimeout;
+  // The connection shows once the server has run a cycle with it: on a loaded machine that
+  // may be late, and only a server that runs no cycle for the whole limit fails it.
+  CycleWatch watch(cycle, kConnectTimeout);
   while (jack_port_connected_to(ours, peer.c_str()) == 0) {
     if (status.gone.load()) {
       return MidiError::Unavailable;
@@ -197,7 +199,7 @@ MidiError JackClient::ConnectNow(jack_client_t* client, jack_port_t* ours, const
     if (!HasMidiPortOn(client, peer, peerFlags)) {
       return MidiError::NoSuchPort;
     }
-    if (Clock::now() > deadline) {
+    if (watch.Stopped()) {
       return MidiError::OpenFailed;
     }
     std::this_thread::sleep_for(kPollInterval);
