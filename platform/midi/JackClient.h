@@ -101,7 +101,7 @@ class JackClient {
   JackClient(jack_client_t* client, std::shared_ptr<JackCycle> cycle);
   [[nodiscard]] static bool HasMidiPortOn(jack_client_t* client, const std::string& fullName,
                                           unsigned long flags);
-  [[nodiscard]] static MidiError ConnectNow(jack_client_t* client, const JackCycle& ours,
+  [[nodiscard]] static MidiError ConnectNow(jack_client_t* client, const JackCycle& cycle,
                                             const Status& status, const std::string& peer);
   static int Process(jack_nframes_t frames, void* cycle);
   static int Heartbeat(jack_nframes_t frames, void* unused);
